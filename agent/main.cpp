@@ -1,0 +1,3 @@
+#include <cstdio>
+
+int main() { std::puts("fotello-agent"); return 0; }
