@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "loomkit/shared/Format.h"
+#include "loomkit/shared/Log.h"
 
 namespace loomkit {
 
@@ -82,6 +83,43 @@ bool FileSystem::touchFileAtPath(const std::string& path, Error* error) {
   }
   ::close(fd);
   return true;
+}
+
+bool FileSystem::writeFileAtomically(const std::string& path, const void* bytes, size_t length, Error* error) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    int e = errno;
+    return setUnixError(error, e, strprintf("mkstemp(%s): %s", temp.c_str(), systemErrorText(e).c_str()));
+  }
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  size_t left = length;
+  bool ok = true;
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int e = n < 0 ? errno : EIO;
+      ok = setUnixError(error, e, strprintf("write: %s", systemErrorText(e).c_str()));
+      break;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && ok) {
+    int e = errno;
+    ok = setUnixError(error, e, strprintf("close(%s): %s", temp.c_str(), systemErrorText(e).c_str()));
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    int e = errno;
+    ok = setUnixError(error, e,
+                      strprintf("rename(%s, %s): %s", temp.c_str(), path.c_str(), systemErrorText(e).c_str()));
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    LOG_ERROR("error transferring bytes to %s", path.c_str());
+  }
+  return ok;
 }
 
 }  // namespace loomkit

@@ -18,6 +18,11 @@ class FileSystem {
   // empty. Failures: "utimes(%@): %s", or the system text, in "UnixErrorDomain".
   static bool touchFileAtPath(const std::string& path, Error* error = nullptr);
 
+  // Replaces path with the given bytes so that readers see either the old file or the whole new
+  // one: a unique temporary file beside it (mode 0600, which the target keeps), then rename.
+  // Failures: "mkstemp(%s): %s", "write: %s", "rename(%@, %@): %s" (UnixErrorDomain).
+  static bool writeFileAtomically(const std::string& path, const void* bytes, size_t length, Error* error = nullptr);
+
   // The path without its last component ("" for a bare name, "/" for "/x").
   static std::string parentPath(const std::string& path);
   static bool exists(const std::string& path);  // follows links
