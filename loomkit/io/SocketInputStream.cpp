@@ -14,7 +14,6 @@ namespace loomkit {
 
 namespace {
 
-constexpr const char* kInputStreamErrorDomain = "InputStreamErrorDomain";
 constexpr int64_t kTimeoutCode = -11;
 
 // poll's time-out in milliseconds for a time-out in seconds: -1 (no limit) for 0 or less.
@@ -45,7 +44,7 @@ int64_t SocketInputStream::read(void* buffer, uint64_t capacity, Error* error) {
     return -1;
   }
   if (ready == 0) {
-    setError(error, kInputStreamErrorDomain, kTimeoutCode, "recv timeout");
+    setError(error, "InputStreamErrorDomain", kTimeoutCode, "recv timeout");
     return -1;
   }
   size_t wanted = static_cast<size_t>(std::min<uint64_t>(capacity, SSIZE_MAX));
