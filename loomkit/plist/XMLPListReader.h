@@ -1,0 +1,46 @@
+// Reads the XML form of a property list into a node tree.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "loomkit/plist/DictNode.h"
+#include "loomkit/plist/XMLDocument.h"
+#include "loomkit/shared/Error.h"
+
+namespace loomkit {
+
+// A reader serves one thread. It parses the whole document first and builds nodes only from a
+// well-formed document, so a failure never leaves a partial tree behind.
+class XMLPListReader {
+ public:
+  // Keeps a view of the bytes, which must outlive the reader.
+  explicit XMLPListReader(std::span<const uint8_t> data) : data_(data) {}
+
+  // The root dictionary, or nullptr with a PListErrorDomain (-1) error: the parser's failure (see
+  // XMLDocument), "expected root element 'plist'", "empty root array in PList" (none or several
+  // values in "plist"), "expected root array in PList" (the value is no dictionary), "invalid
+  // node type", "must have key before adding value", "string does not contain a long long: %@",
+  // "string does not contain a double: %@".
+  std::unique_ptr<DictNode> read(Error* error = nullptr);
+
+  // The value of a "string" element: its text with the references amp, lt, gt, apos, quot and
+  // numeric character references (decimal and hexadecimal) replaced by their characters. Other
+  // text, including references to unknown names or to invalid code points, stays as it is.
+  static std::string unescapedStringValue(std::string_view text);
+
+ private:
+  using Node = XMLDocument::Node;
+
+  // Appends a node for every child of the element; false when one fails.
+  bool readChildren(Node element, ArrayNode::List& values, Error* error);
+  std::unique_ptr<ArrayNode> readArray(Node element, Error* error);
+  std::unique_ptr<DictNode> readDict(Node element, Error* error);
+  std::unique_ptr<PListNode> makeNode(Node node, Error* error);
+
+  std::span<const uint8_t> data_;
+};
+
+}  // namespace loomkit
