@@ -48,10 +48,12 @@ class SHA1Hash {
   // stream's error.
   static std::optional<std::string> hashStream(InputStream& stream, Error* error = nullptr);
 
-  // The photo digest of exactly the next totalLength bytes of the stream (fewer when it ends
-  // first and the file is digested whole). Any failure of the walk is reported: an end inside a
+  // The photo digest of the next totalLength bytes of the stream; nothing after them is read. A
+  // stream that ends early yields the plain digest of what it gave when the bytes are digested
+  // whole, and fails inside the JPEG walk. Every failure of the walk is reported: an end inside a
   // segment ("BufferedInputStreamErrorDomain" -4), "%@: JPEG segment %04x length can't be fewer
-  // than 3 bytes long", "%@: JPEG scan at %qu leaves no image data", or a read error.
+  // than 3 bytes long", "%@: JPEG scan at %qu leaves no image data", "unexpected EOF reading image
+  // data from %@", or the stream's read error.
   static std::optional<std::string> hashPhotoStream(InputStream& stream, uint64_t totalLength,
                                                     Error* error = nullptr);
 
