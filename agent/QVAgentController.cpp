@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "loomkit/io/FileSystem.h"
+#include "loomkit/io/SocketInputStream.h"
 #include "loomkit/shared/FlockFile.h"
 #include "loomkit/shared/Log.h"
 #include "platform/Alert.h"
@@ -51,6 +52,8 @@ void QVAgentController::applicationDidFinishLaunching() {
     return;
   }
   Log::setLevel(appConfig_->tzLogLevel());
+  // Read once: a later change of the time-out takes effect at the next start.
+  loomkit::SocketInputStream::setReadTimeoutSeconds(appConfig_->readTimeoutSeconds());
 
   appConfig_->addObserver([this](AppConfig::Key key) { configurationChanged(key); });
   appConfig_->monitorForChanges();
@@ -62,6 +65,8 @@ void QVAgentController::configurationChanged(AppConfig::Key key) {
   switch (key) {
     case AppConfig::Key::kTzLogLevel:
       Log::setLevel(appConfig_->tzLogLevel());
+  // Read once: a later change of the time-out takes effect at the next start.
+  loomkit::SocketInputStream::setReadTimeoutSeconds(appConfig_->readTimeoutSeconds());
       LOG_INFO("log level set to %s", Log::displayName(appConfig_->tzLogLevel()));
       break;
     default:
