@@ -1,0 +1,34 @@
+// fotelloctl: inspect and control Fotello from a terminal.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/fotelloctl/ConfigCommand.h"
+
+namespace {
+
+void printUsage() {
+  std::fprintf(stderr, "Usage: fotelloctl COMMAND ...\n\nCommands:\n");
+  fotello::ConfigCommand::printUsage();
+  std::fprintf(stderr, "  fotelloctl --version\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    printUsage();
+    return args.empty() ? 2 : 0;
+  }
+  if (args[0] == "--version") {
+    std::printf("fotelloctl %s\n", FOTELLO_VERSION);
+    return 0;
+  }
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (args[0] == "config") return fotello::ConfigCommand::run(rest);
+  std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
+  printUsage();
+  return 2;
+}
