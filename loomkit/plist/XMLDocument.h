@@ -39,17 +39,20 @@ class XMLDocument {
   // Elements may nest this deep unless the caller asks otherwise.
   static constexpr size_t kDefaultMaxDepth = 256;
 
-  // A handle to one node; valid while its document lives. A default handle is "no node".
+  // A handle to one node; valid while its document lives. A default handle is "no node", which
+  // only converts to false; the accessors need a real node.
   class Node {
    public:
     Node() = default;
+    // True for a real node.
     explicit operator bool() const { return document_ != nullptr; }
+    // What the node is.
     NodeKind kind() const { return record().kind; }
     // The element's name or the processing instruction's target; empty for the others.
     std::string_view name() const { return document_->view(record().nameOffset, record().nameLength); }
     // An element's text, a comment's text or a processing instruction's data.
     std::string_view text() const { return document_->view(record().textOffset, record().textLength); }
-    // Children in document order; no node past the last.
+    // The first child and the next sibling, in document order; "no node" when there is none.
     Node firstChild() const { return document_->node(record().firstChild); }
     Node nextSibling() const { return document_->node(record().nextSibling); }
 
