@@ -65,8 +65,6 @@ void QVAgentController::configurationChanged(AppConfig::Key key) {
   switch (key) {
     case AppConfig::Key::kTzLogLevel:
       Log::setLevel(appConfig_->tzLogLevel());
-  // Read once: a later change of the time-out takes effect at the next start.
-  loomkit::SocketInputStream::setReadTimeoutSeconds(appConfig_->readTimeoutSeconds());
       LOG_INFO("log level set to %s", Log::displayName(appConfig_->tzLogLevel()));
       break;
     default:
