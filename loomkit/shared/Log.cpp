@@ -100,8 +100,9 @@ void Log::write(int level, const void* object, const char* file, int line, std::
     case kInfo: text = strprintf("INFO [thread %x]  ", thread); break;
     case kDebug:
     case kTrace:
-      text = strprintf("%s [thread %x] %p %s:%d ", level == kDebug ? "DEBUG" : "TRACE", thread, object,
-                       baseName(file), line);
+      // "0x0" rather than glibc's "(nil)" for lines made outside an object, so every line has one shape.
+      text = strprintf("%s [thread %x] 0x%lx %s:%d ", level == kDebug ? "DEBUG" : "TRACE", thread,
+                       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(object)), baseName(file), line);
       break;
     default: break;
   }
