@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "agent/QVAgentController.h"
+#include "loomkit/io/Streams.h"
 #include "loomkit/shared/Log.h"
 #include "platform/QtMainLoop.h"
 #include "protocol/FotelloApp.h"
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
 
   // Writes to a peer that went away must fail with EPIPE, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // Transfers run at full speed; the automatic and fixed-rate modes stay available to the library.
+  loomkit::Streams::setThrottleType(loomkit::Streams::kThrottleNone);
   loomkit::Log::openSystemLog("fotello-agent");
 
   std::unique_ptr<QCoreApplication> app;

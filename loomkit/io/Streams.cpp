@@ -1,18 +1,13 @@
 #include "loomkit/io/Streams.h"
 
-#include <atomic>
 #include <memory>
 
 #include "loomkit/io/FileSystem.h"
+#include "loomkit/io/ThrottleSettings.h"
 #include "loomkit/io/TransferPacer.h"
 #include "loomkit/shared/Log.h"
 
 namespace loomkit {
-
-namespace {
-std::atomic<int> gThrottleType{Streams::kThrottleAutomatic};
-std::atomic<int> gThrottleKBPS{100};
-}  // namespace
 
 std::string_view Streams::errorDomain() { return "StreamsErrorDomain"; }
 
@@ -57,19 +52,10 @@ bool Streams::transferFrom(InputStream& in, const std::string& atomicallyToFile,
       error);
 }
 
-void Streams::setThrottleType(int type) {
-  gThrottleType.store(type, std::memory_order_relaxed);
-  LOG_DEBUG("Streams throttleType set to %d", type);
-}
-
-int Streams::throttleType() { return gThrottleType.load(std::memory_order_relaxed); }
-
-void Streams::setThrottleKBPS(int kbps) {
-  int stored = kbps <= 0 ? 1 : kbps;
-  gThrottleKBPS.store(stored, std::memory_order_relaxed);
-  LOG_DEBUG("Streams throttle KBPS set to %d", stored);
-}
-
-int Streams::throttleKBPS() { return gThrottleKBPS.load(std::memory_order_relaxed); }
+// The settings live in ThrottleSettings, which the pacer reads; these are their public names.
+void Streams::setThrottleType(int type) { ThrottleSettings::setThrottleType(type); }
+int Streams::throttleType() { return ThrottleSettings::throttleType(); }
+void Streams::setThrottleKBPS(int kbps) { ThrottleSettings::setThrottleKBPS(kbps); }
+int Streams::throttleKBPS() { return ThrottleSettings::throttleKBPS(); }
 
 }  // namespace loomkit
