@@ -31,7 +31,7 @@ class BufferedOutputStream final : public OutputStream {
 
   // True exactly when write() took all length bytes.
   bool writeExactly(const void* bytes, uint64_t length, Error* error = nullptr) {
-    if (length <= kBufferSize - pos_) {  // the common case: it fits behind the pending bytes
+    if (length <= kBufferSize && pos_ + length <= kBufferSize) {  // the common case: it fits
       if (length > 0) std::memcpy(buf_ + pos_, bytes, length);
       pos_ += length;
       totalBytesWritten_ += length;

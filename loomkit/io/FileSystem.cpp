@@ -94,11 +94,12 @@ bool FileSystem::writeFileAtomically(const std::string& path, const void* bytes,
 
 bool FileSystem::replaceFileAtomically(const std::string& path, const Filler& fill, uint64_t* bytesWritten,
                                        Error* error) {
-  std::string temp = path + ".XXXXXX";
+  const std::string templ = path + ".XXXXXX";
+  std::string temp = templ;  // the system fills in the X's, even when it fails
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     int e = errno;
-    return setUnixError(error, e, strprintf("mkstemp(%s): %s", temp.c_str(), systemErrorText(e).c_str()));
+    return setUnixError(error, e, strprintf("mkstemp(%s): %s", templ.c_str(), systemErrorText(e).c_str()));
   }
   FDOutputStream out(fd);
   bool ok = fill(out, error);

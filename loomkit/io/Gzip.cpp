@@ -61,26 +61,27 @@ std::optional<Bytes> Gzip::gzipInflate(std::span<const uint8_t> data, uint64_t m
   const uint8_t* in = data.data();
   const uint8_t* inEnd = in + data.size();
   // Start at one and a half times the input; grow by at least half the input, geometrically for
-  // inputs that expand far, never beyond maxLength.
+  // inputs that expand far. One byte beyond maxLength is room enough to see the output is too long
+  // while an output of exactly maxLength still finishes.
+  const uint64_t limit = maxLength == UINT64_MAX ? maxLength : maxLength + 1;
   const uint64_t half = std::max<uint64_t>(data.size() / 2, 1);
-  Bytes out(std::min<uint64_t>(data.size() + half, maxLength));
+  Bytes out(std::min<uint64_t>(data.size() + half, limit));
   size_t produced = 0;
-  int rc;
-  for (;;) {
+  int rc = Z_OK;
+  while (rc == Z_OK) {
     if (produced == out.size()) {
-      if (out.size() >= maxLength) {
-        LOG_WARN("gzipInflate: output exceeds %llu bytes; giving up", static_cast<unsigned long long>(maxLength));
-        rc = Z_MEM_ERROR;
-        break;
-      }
-      out.resize(std::min<uint64_t>(out.size() + std::max<uint64_t>(half, out.size() / 2), maxLength));
+      if (out.size() >= limit) break;
+      out.resize(std::min<uint64_t>(out.size() + std::max<uint64_t>(half, out.size() / 2), limit));
     }
     feed(z, in, inEnd);
     room(z, out, produced);
     uInt before = z.avail_out;
     rc = inflate(&z, Z_SYNC_FLUSH);
     produced += before - z.avail_out;
-    if (rc != Z_OK) break;
+  }
+  if (produced > maxLength) {
+    LOG_WARN("gzipInflate: output exceeds %llu bytes; giving up", static_cast<unsigned long long>(maxLength));
+    rc = Z_MEM_ERROR;
   }
   bool ended = inflateEnd(&z) == Z_OK;
   if (rc != Z_STREAM_END || !ended) return std::nullopt;

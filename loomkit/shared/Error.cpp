@@ -9,7 +9,7 @@ std::string Error::text() const {
 }
 
 bool setError(Error* out, std::string_view domain, int64_t code, std::string description,
-              std::source_location where) {
+              SourceLocation where) {
   if (Log::enabled(Log::kTrace)) {
     Log::write(Log::kTrace, nullptr, where.file_name(), static_cast<int>(where.line()), description);
   }
@@ -17,7 +17,7 @@ bool setError(Error* out, std::string_view domain, int64_t code, std::string des
   return false;
 }
 
-bool setUnixError(Error* out, int errnum, std::string description, std::source_location where) {
+bool setUnixError(Error* out, int errnum, std::string description, SourceLocation where) {
   return setError(out, kUnixErrorDomain, errnum, std::move(description), where);
 }
 

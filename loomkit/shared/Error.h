@@ -8,6 +8,26 @@
 
 namespace loomkit {
 
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+// clang before 15 over libstdc++ (the fuzzing build) has no std::source_location; the two members
+// the log uses, from the compiler's builtins.
+class SourceLocation {
+ public:
+  static constexpr SourceLocation current(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE()) {
+    return SourceLocation(file, line);
+  }
+  constexpr const char* file_name() const { return file_; }
+  constexpr unsigned line() const { return line_; }
+
+ private:
+  constexpr SourceLocation(const char* file, unsigned line) : file_(file), line_(line) {}
+  const char* file_;
+  unsigned line_;
+};
+#endif
+
 // Domain of errors that carry a system error number (errno) as their code.
 inline constexpr std::string_view kUnixErrorDomain = "UnixErrorDomain";
 
@@ -41,11 +61,11 @@ class Error {
 // Creates an error, logs it once at TRACE with its description, and stores it in *out when out is
 // given. Always returns false, so a failing operation can end with `return setError(...)`.
 bool setError(Error* out, std::string_view domain, int64_t code, std::string description,
-              std::source_location where = std::source_location::current());
+              SourceLocation where = SourceLocation::current());
 
 // The same for a system failure: "UnixErrorDomain" with errnum as the code.
 bool setUnixError(Error* out, int errnum, std::string description,
-                  std::source_location where = std::source_location::current());
+                  SourceLocation where = SourceLocation::current());
 
 // Stores an error that was made (and logged) elsewhere; returns false.
 inline bool passError(Error* out, const Error& error) {
