@@ -52,6 +52,7 @@ class BufferedInputStream final : public InputStream {
 
   // The total of bytes handed out by read and the exact reads.
   uint64_t bytesReceived() const { return totalBytesReceived_; }
+  // The stream read from, still owned by this one.
   InputStream& underlyingStream() const { return *underlying_; }
   // "<BufferedInputStream: underlying=%@>".
   std::string description() const override;

@@ -46,6 +46,7 @@ class BufferedOutputStream final : public OutputStream {
 
   // The bytes accepted from callers, buffered or not.
   uint64_t bytesWritten() const override { return totalBytesWritten_; }
+  // The stream written to, still owned by this one.
   OutputStream& underlyingStream() const { return *os_; }
   // "<BufferedOutputStream: underlying=%@>".
   std::string description() const override;

@@ -22,6 +22,7 @@ class DataInputStream final : public InputStream {
   int64_t read(void* buffer, uint64_t capacity, Error* error = nullptr) override;
   // The bytes from the read position to the end (empty when nothing remains); moves to the end.
   std::optional<Bytes> slurp(Error* error = nullptr) override;
+  // "<DataInputStream: %lu>" with the buffer length.
   std::string description() const override;
 
   uint64_t position() const { return pos_; }

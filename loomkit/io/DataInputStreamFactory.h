@@ -18,6 +18,7 @@ class DataInputStreamFactory final : public InputStreamFactory {
   // "<DataISF: %lu>" with the buffer length.
   std::string description() const override;
 
+  // The buffer every stream reads.
   const Bytes& data() const { return *data_; }
 
  private:

@@ -17,6 +17,7 @@ class DataOutputStream final : public OutputStream {
   // Appends all length bytes and returns length. Never fails.
   int64_t write(const void* bytes, uint64_t length, Error* error = nullptr) override;
   uint64_t bytesWritten() const override { return bytesWritten_; }
+  // "<DataOutputStream: %lu>" with the buffer length.
   std::string description() const override;
 
   // The buffer written to.

@@ -22,6 +22,7 @@ class FileInputStreamFactory final : public InputStreamFactory {
   // "<FileISF: %@,length=%qu>".
   std::string description() const override;
 
+  // The values given at creation.
   const std::string& path() const { return path_; }
   uint64_t offset() const { return offset_; }
   uint64_t length() const { return length_; }

@@ -43,8 +43,11 @@ int makeDirectories(const std::string& dir) {
   if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   int rc = makeDirectories(FileSystem::parentPath(dir));
   if (rc != 0) return rc;
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return errno;
-  return 0;
+  if (::mkdir(dir.c_str(), 0777) == 0) return 0;
+  // Someone else may have made it meanwhile; anything else in its place (a dangling link) fails.
+  int e = errno;
+  if (e == EEXIST && FileSystem::isDirectory(dir)) return 0;
+  return e;
 }
 
 }  // namespace

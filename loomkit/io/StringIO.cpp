@@ -10,7 +10,8 @@ void StringIO::write(std::optional<std::string_view> value, Bytes& to) {
   BooleanIO::write(value.has_value(), to);
   if (!value) return;
   IntegerIO::writeUInt64(value->size(), to);
-  to.insert(to.end(), value->begin(), value->end());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(value->data());  // byte pointers copy as one block
+  to.insert(to.end(), bytes, bytes + value->size());
 }
 
 bool StringIO::write(std::optional<std::string_view> value, BufferedOutputStream& to, Error* error) {

@@ -18,6 +18,7 @@ class Writer {
   // Hands the buffered text to the output stream.
   bool flush(Error* error = nullptr);
 
+  // The buffered stream the text goes through.
   BufferedOutputStream& outputStream() { return os_; }
 
  private:

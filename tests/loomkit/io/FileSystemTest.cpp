@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -24,9 +25,13 @@ TEST(FileSystemTest, EnsureParentPathExists) {
   EXPECT_TRUE(error.is("FileErrorDomain", -1));
   EXPECT_EQ(error.description(), "parent path " + dir.file("plain") + " exists and is not a directory");
 
-  // A file in the way further up fails with the system's error.
+  // A file in the way further up, or a dangling link in the parent's place, fails with the
+  // system's error.
   EXPECT_FALSE(FileSystem::ensureParentPathExistsForPath(dir.file("plain/sub/file"), &error));
   EXPECT_TRUE(error.is(loomkit::kUnixErrorDomain, ENOTDIR)) << error.text();
+  ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
+  EXPECT_FALSE(FileSystem::ensureParentPathExistsForPath(dir.file("dangling/file"), &error));
+  EXPECT_TRUE(error.is(loomkit::kUnixErrorDomain, EEXIST)) << error.text();
 }
 
 TEST(FileSystemTest, TouchCreatesOrRefreshes) {
