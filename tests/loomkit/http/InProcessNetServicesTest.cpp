@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "loomkit/shared/PollMainLoop.h"
+#include "tests/support/NetServiceEvents.h"
 
 using namespace std::chrono_literals;
 using loomkit::Bytes;
@@ -12,29 +13,7 @@ using loomkit::NetServices;
 
 namespace {
 
-// Records every event of the delegate interfaces it is handed to.
-struct Recorder : loomkit::ServiceRegistrationDelegate, loomkit::ServiceBrowserDelegate, loomkit::NetServiceDelegate {
-  std::vector<std::string> published;
-  std::vector<Error> notPublished;
-  int stopped = 0;
-  std::vector<std::shared_ptr<NetService>> found, removed, resolved;
-  std::vector<Error> notSearched, notResolved;
-  std::vector<Bytes> txtUpdates;
-
-  void netServiceDidPublish(const std::string& name) override { published.push_back(name); }
-  void netServiceDidNotPublish(const Error& error) override { notPublished.push_back(error); }
-  void netServiceDidStop() override { ++stopped; }
-  void serviceBrowserDidFindService(const std::shared_ptr<NetService>& s) override { found.push_back(s); }
-  void serviceBrowserDidRemoveService(const std::shared_ptr<NetService>& s) override { removed.push_back(s); }
-  void serviceBrowserDidNotSearch(const Error& error) override { notSearched.push_back(error); }
-  void netServiceDidResolveAddress(const std::shared_ptr<NetService>& s) override { resolved.push_back(s); }
-  void netServiceDidNotResolve(const std::shared_ptr<NetService>&, const Error& error) override {
-    notResolved.push_back(error);
-  }
-  void netServiceDidUpdateTXTRecordData(const std::shared_ptr<NetService>&, const Bytes& data) override {
-    txtUpdates.push_back(data);
-  }
-};
+using Recorder = fotello::test::NetServiceEvents;
 
 // A status-like TXT record: items with absent (zero-length) values must travel unchanged.
 const Bytes kTXT = {1, '6', 0, 3, 'a', 'b', 'c', 0, 1, '0'};
