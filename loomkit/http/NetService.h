@@ -34,8 +34,8 @@ class NetServiceDelegate {
 // Made by an implementation's browser, always owned by shared pointers. name(), type() and
 // domain() are constant; addresses(), port() and txtRecordData() may be read from any thread
 // (resolved_ and its fields are guarded by mutex_); everything else is main-thread only.
-// After the browser reported the service removed, the handle is dead: a resolve fails at once with
-// kNotFoundError and its monitoring has ended.
+// Once the browser reported the service removed, or was itself destroyed, the handle is dead: a
+// resolve running then, and every later one, fails with kNotFoundError, and monitoring has ended.
 class NetService : public std::enable_shared_from_this<NetService> {
  public:
   NetService(std::string name, std::string type, std::string domain);
