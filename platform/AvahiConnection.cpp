@@ -109,7 +109,7 @@ void AvahiConnection::stateChanged(AvahiClientState state) {
       return;
     case AVAHI_CLIENT_CONNECTING:
       // A client that ran and now waits again has lost its daemon, and its objects with it.
-      if (running_) {
+      if (ranSinceConnect_) {
         lose("the daemon left the bus");
       } else if (!waitingLogged_) {
         LOG_INFO("DNS-SD: waiting for avahi-daemon to appear on the system bus");

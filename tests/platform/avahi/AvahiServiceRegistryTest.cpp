@@ -139,11 +139,13 @@ TEST_F(AvahiServiceRegistryTest, TXTRecordUpdatesReachAMonitor) {
   NetServiceEvents publisher, browsing;
   auto browser = registry_->newBrowser(NetServices::serviceType(), &browsing);
   std::unique_ptr<loomkit::ServiceRegistration> registration;
-  std::shared_ptr<NetService> service = publishAndFind(name, {1, '6', 0, 1, '1'}, publisher, browsing, registration);
+  // Published without a record at first, as the agent does until it knows its status.
+  std::shared_ptr<NetService> service = publishAndFind(name, {}, publisher, browsing, registration);
   ASSERT_TRUE(service);
   service->setDelegate(&browsing);
   service->resolveWithTimeout();
   ASSERT_TRUE(waitFor([&] { return browsing.resolved.size() == 1; }));
+  EXPECT_EQ(service->txtRecordData(), Bytes{0});
   service->startMonitoring();
 
   // Items that need escaping on the way: empty, a lone zero byte, a zero byte in front.
