@@ -63,6 +63,10 @@ void AvahiNetService::addInstance(AvahiIfIndex interface, AvahiProtocol protocol
 
 void AvahiNetService::removeInstance(AvahiIfIndex interface, AvahiProtocol protocol) {
   instances_.erase({interface, protocol});
+  if (recordBrowser_ && monitoredInstance_ == std::make_pair(interface, protocol)) {
+    closeRecordBrowser();
+    openRecordBrowser();
+  }
 }
 
 loomkit::Error AvahiNetService::notFound() const {
@@ -166,18 +170,33 @@ void AvahiNetService::endResolve() {
 void AvahiNetService::startMonitoring() {
   if (!connection_ || monitoring_) return;
   monitoring_ = true;
-  AvahiClient* client = connection_->runningClient();
-  if (!client) return;
+  openRecordBrowser();
+}
+
+void AvahiNetService::openRecordBrowser() {
+  AvahiClient* client = connection_ ? connection_->runningClient() : nullptr;
+  if (!client || instances_.empty()) return;
+  auto ipv4 = std::find_if(instances_.begin(), instances_.end(),
+                           [](const auto& instance) { return instance.second == AVAHI_PROTO_INET; });
+  monitoredInstance_ = ipv4 != instances_.end() ? *ipv4 : *instances_.begin();
   char fullName[AVAHI_DOMAIN_NAME_MAX];
   if (avahi_service_name_join(fullName, sizeof fullName, name().c_str(), avahiType_.c_str(), avahi_names::kDomain) < 0) {
     LOG_WARN("DNS-SD: cannot monitor '%s': not a valid service name", name().c_str());
     return;
   }
-  recordBrowser_ = avahi_record_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, fullName, AVAHI_DNS_CLASS_IN,
-                                            AVAHI_DNS_TYPE_TXT, AvahiLookupFlags(0), recordCallback, this);
+  recordBrowser_ = avahi_record_browser_new(client, monitoredInstance_.first, monitoredInstance_.second, fullName,
+                                            AVAHI_DNS_CLASS_IN, AVAHI_DNS_TYPE_TXT, AvahiLookupFlags(0),
+                                            recordCallback, this);
   if (!recordBrowser_) {
     LOG_WARN("DNS-SD: cannot monitor '%s': %s", name().c_str(), avahi_strerror(avahi_client_errno(client)));
   }
+}
+
+void AvahiNetService::closeRecordBrowser() {
+  if (recordBrowser_) avahi_record_browser_free(recordBrowser_);
+  recordBrowser_ = nullptr;
+  cachedRecords_.clear();
+  cacheRead_ = false;
 }
 
 void AvahiNetService::recordCallback(AvahiRecordBrowser* browser, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent event,
@@ -186,28 +205,53 @@ void AvahiNetService::recordCallback(AvahiRecordBrowser* browser, AvahiIfIndex, 
   static_cast<AvahiNetService*>(userdata)->recordSeen(browser, event, rdata, size);
 }
 
-// The cache reports the record once per interface and protocol, and a changed record as the new
-// one (at once) and the removal of the old one (about a second later): only a record that differs
-// from the last one known is a change.
+// The record browser first reports what the cache holds, then CACHE_EXHAUSTED, then every change:
+// a changed record arrives as the new one at once and the removal of the old one about a second
+// later. A change made just as browsing starts can show the new record and then the old one in
+// that first look; so the first look counts only once it holds a single record, and a removal
+// that leaves a single record settles which one is current.
 void AvahiNetService::recordSeen(AvahiRecordBrowser* browser, AvahiBrowserEvent event, const void* rdata, size_t size) {
-  if (event == AVAHI_BROWSER_NEW && rdata) {
-    loomkit::Bytes data = AvahiTXTRecord::fromWireForm(static_cast<const uint8_t*>(rdata), size);
-    if (data == lastKnownTXT_) return;
-    lastKnownTXT_ = data;
-    deliverTXTRecordData(std::move(data));
-  } else if (event == AVAHI_BROWSER_FAILURE) {
-    AvahiClient* client = avahi_record_browser_get_client(browser);
-    if (AvahiConnection::hasLostDaemon(client)) return;
-    LOG_WARN("DNS-SD: monitoring of '%s' failed: %s", name().c_str(), avahi_strerror(avahi_client_errno(client)));
-    tasks_.post([this, browser] {
-      if (recordBrowser_ == browser) endMonitoring();
-    });
+  switch (event) {
+    case AVAHI_BROWSER_NEW:
+    case AVAHI_BROWSER_REMOVE: {
+      if (!rdata) return;
+      loomkit::Bytes data = AvahiTXTRecord::fromWireForm(static_cast<const uint8_t*>(rdata), size);
+      auto it = std::find(cachedRecords_.begin(), cachedRecords_.end(), data);
+      if (event == AVAHI_BROWSER_NEW) {
+        if (it == cachedRecords_.end()) cachedRecords_.push_back(data);
+        if (cacheRead_) reportRecord(data);
+      } else {
+        if (it != cachedRecords_.end()) cachedRecords_.erase(it);
+        if (cacheRead_ && cachedRecords_.size() == 1) reportRecord(cachedRecords_.front());
+      }
+      return;
+    }
+    case AVAHI_BROWSER_CACHE_EXHAUSTED:
+      cacheRead_ = true;
+      if (cachedRecords_.size() == 1) reportRecord(cachedRecords_.front());
+      return;
+    case AVAHI_BROWSER_ALL_FOR_NOW:
+      return;
+    case AVAHI_BROWSER_FAILURE: {
+      AvahiClient* client = avahi_record_browser_get_client(browser);
+      if (AvahiConnection::hasLostDaemon(client)) return;
+      LOG_WARN("DNS-SD: monitoring of '%s' failed: %s", name().c_str(), avahi_strerror(avahi_client_errno(client)));
+      tasks_.post([this, browser] {
+        if (recordBrowser_ == browser) endMonitoring();
+      });
+      return;
+    }
   }
 }
 
+void AvahiNetService::reportRecord(const loomkit::Bytes& data) {
+  if (data == lastKnownTXT_) return;
+  lastKnownTXT_ = data;
+  deliverTXTRecordData(data);
+}
+
 void AvahiNetService::endMonitoring() {
-  if (recordBrowser_) avahi_record_browser_free(recordBrowser_);
-  recordBrowser_ = nullptr;
+  closeRecordBrowser();
   monitoring_ = false;
 }
 

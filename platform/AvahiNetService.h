@@ -1,8 +1,10 @@
 // A service handle of AvahiBrowser. avahi reports a service once per interface and protocol it
 // is seen on; the handle stands for all of them. A resolve asks each of them (over IPv4 for the A
-// record, over IPv6 for the AAAA record) and gathers the addresses; monitoring browses the
+// record, over IPv6 for the AAAA record) and gathers the addresses. Monitoring browses the
 // service's TXT record in the daemon's cache, which follows every announcement of the publisher
-// without polling it.
+// without polling it, on one interface and protocol only: the caches of different interfaces
+// learn of a change at different moments, and reading them all would report the old and new
+// records by turns. When that interface loses the service, monitoring moves to another.
 #pragma once
 
 #include <avahi-client/lookup.h>
@@ -46,6 +48,11 @@ class AvahiNetService final : public loomkit::NetService {
   void resolverAnswered(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiResolverEvent event,
                         const AvahiAddress* address, uint16_t port, AvahiStringList* txt);
   void recordSeen(AvahiRecordBrowser* browser, AvahiBrowserEvent event, const void* rdata, size_t size);
+  // Delivers data unless it is the record known already.
+  void reportRecord(const loomkit::Bytes& data);
+  // Browses the TXT record on one of the instances (IPv4 preferred), if the client runs.
+  void openRecordBrowser();
+  void closeRecordBrowser();
   // Ends the resolve with what it found; timedOut when its time ran out.
   void finishResolve(bool timedOut);
   // Frees the resolvers and timers of a resolve; pending resolve events are dropped.
@@ -70,6 +77,9 @@ class AvahiNetService final : public loomkit::NetService {
   // Monitoring.
   bool monitoring_ = false;
   AvahiRecordBrowser* recordBrowser_ = nullptr;
+  std::pair<AvahiIfIndex, AvahiProtocol> monitoredInstance_{AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC};
+  std::vector<loomkit::Bytes> cachedRecords_;  // the TXT records the record browser holds now
+  bool cacheRead_ = false;                     // its first look into the cache is over
   loomkit::Bytes lastKnownTXT_;  // as resolved or last seen, compared before delivering
 };
 
