@@ -13,14 +13,18 @@ function(fotello_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# fotello_test(NAME DIRS dir... LIBS lib...)
-# One GoogleTest executable of every *Test.cpp file below the given folders, registered with CTest.
+# fotello_test(NAME DIRS dir... [EXCLUDE dir...] LIBS lib...)
+# One GoogleTest executable of every *Test.cpp file below the given folders (but not below the
+# excluded ones), registered with CTest.
 function(fotello_test name)
-  cmake_parse_arguments(ARG "" "" "DIRS;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DIRS;EXCLUDE;LIBS" ${ARGN})
   set(sources)
   foreach(dir IN LISTS ARG_DIRS)
     file(GLOB_RECURSE found CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*Test.cpp)
     list(APPEND sources ${found})
+  endforeach()
+  foreach(dir IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "^${PROJECT_SOURCE_DIR}/${dir}/")
   endforeach()
   if(NOT sources)
     return()

@@ -50,8 +50,16 @@ loomkit::MainLoop::Id QtMainLoop::addTimer(std::chrono::milliseconds interval, b
 }
 
 loomkit::MainLoop::Id QtMainLoop::watchReadable(int fd, Callback fn) {
+  return watch(fd, QSocketNotifier::Read, std::move(fn));
+}
+
+loomkit::MainLoop::Id QtMainLoop::watchWritable(int fd, Callback fn) {
+  return watch(fd, QSocketNotifier::Write, std::move(fn));
+}
+
+loomkit::MainLoop::Id QtMainLoop::watch(int fd, QSocketNotifier::Type type, Callback fn) {
   Id id = nextId_++;
-  auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  auto* notifier = new QSocketNotifier(fd, type, this);
   connect(notifier, &QSocketNotifier::activated, this, [fn = std::move(fn)] {
     Callback call = fn;
     call();

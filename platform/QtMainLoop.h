@@ -2,11 +2,11 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <map>
 
 #include "loomkit/shared/MainLoop.h"
 
-class QSocketNotifier;
 class QTimer;
 
 namespace fotello {
@@ -25,10 +25,13 @@ class QtMainLoop : public QObject, public loomkit::MainLoop {
   bool isMainThread() const override;
   Id addTimer(std::chrono::milliseconds interval, bool repeating, Callback fn) override;
   Id watchReadable(int fd, Callback fn) override;
+  Id watchWritable(int fd, Callback fn) override;
   void cancel(Id id) override;
   void quit(int status) override;
 
  private:
+  Id watch(int fd, QSocketNotifier::Type type, Callback fn);
+
   // Main thread only.
   Id nextId_ = 1;
   std::map<Id, QTimer*> timers_;

@@ -27,8 +27,12 @@ class MainLoop {
 
   // Calls fn after interval, and again every interval while repeating, until cancelled.
   virtual Id addTimer(std::chrono::milliseconds interval, bool repeating, Callback fn) = 0;
-  // Calls fn whenever fd is readable, until cancelled. The caller keeps the descriptor open.
+  // Calls fn whenever fd is readable (or has hung up or failed), until cancelled. The caller keeps
+  // the descriptor open.
   virtual Id watchReadable(int fd, Callback fn) = 0;
+  // Calls fn whenever fd is writable (or has hung up or failed), until cancelled. The caller keeps
+  // the descriptor open.
+  virtual Id watchWritable(int fd, Callback fn) = 0;
   // Stops a timer or a watch; unknown or already finished ids are ignored.
   virtual void cancel(Id id) = 0;
 

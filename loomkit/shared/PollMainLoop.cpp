@@ -69,7 +69,13 @@ MainLoop::Id PollMainLoop::addTimer(std::chrono::milliseconds interval, bool rep
 
 MainLoop::Id PollMainLoop::watchReadable(int fd, Callback fn) {
   Id id = nextId_++;
-  watches_[id] = Watch{fd, std::move(fn)};
+  watches_[id] = Watch{fd, POLLIN, std::move(fn)};
+  return id;
+}
+
+MainLoop::Id PollMainLoop::watchWritable(int fd, Callback fn) {
+  Id id = nextId_++;
+  watches_[id] = Watch{fd, POLLOUT, std::move(fn)};
   return id;
 }
 
@@ -101,7 +107,7 @@ void PollMainLoop::runOnce(Clock::time_point deadline) {
   std::vector<Id> ids;
   fds.push_back({wakeFd_, POLLIN, 0});
   for (const auto& [id, watch] : watches_) {
-    fds.push_back({watch.fd, POLLIN, 0});
+    fds.push_back({watch.fd, watch.events, 0});
     ids.push_back(id);
   }
   int n = ::poll(fds.data(), fds.size(), timeoutMs);
@@ -114,7 +120,7 @@ void PollMainLoop::runOnce(Clock::time_point deadline) {
       (void)ignored;
     }
     for (size_t i = 1; i < fds.size(); ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      if (!(fds[i].revents & (fds[i].events | POLLHUP | POLLERR))) continue;
       auto it = watches_.find(ids[i - 1]);  // an earlier callback may have cancelled it
       if (it == watches_.end()) continue;
       Callback fn = it->second.fn;

@@ -31,6 +31,7 @@ class PollMainLoop : public MainLoop {
   bool isMainThread() const override;
   Id addTimer(std::chrono::milliseconds interval, bool repeating, Callback fn) override;
   Id watchReadable(int fd, Callback fn) override;
+  Id watchWritable(int fd, Callback fn) override;
   void cancel(Id id) override;
   void quit(int status) override;
 
@@ -43,6 +44,7 @@ class PollMainLoop : public MainLoop {
   };
   struct Watch {
     int fd;
+    short events;  // POLLIN or POLLOUT
     Callback fn;
   };
 

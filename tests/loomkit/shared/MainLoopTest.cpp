@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -46,6 +47,25 @@ TEST(PollMainLoopTest, TimersAndWatches) {
   std::thread writer([&] { ASSERT_EQ(::write(fds[1], "ab", 2), 2); });
   EXPECT_TRUE(loop.runUntil([&] { return readable == 2; }, 2s));
   writer.join();
+  loop.cancel(watch);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(PollMainLoopTest, WritableWatchFiresOnlyWhileThePipeHasRoom) {
+  loomkit::PollMainLoop loop;
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
+  char block[4096] = {};
+  while (::write(fds[1], block, sizeof block) > 0) {
+  }
+  int writable = 0;
+  auto watch = loop.watchWritable(fds[1], [&] { ++writable; });
+  loop.runUntil([] { return false; }, 50ms);
+  EXPECT_EQ(writable, 0) << "a full pipe is not writable";
+  while (::read(fds[0], block, sizeof block) > 0) {
+  }
+  EXPECT_TRUE(loop.runUntil([&] { return writable > 0; }, 2s));
   loop.cancel(watch);
   ::close(fds[0]);
   ::close(fds[1]);
