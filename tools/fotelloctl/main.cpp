@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "tools/fotelloctl/ConfigCommand.h"
+#include "tools/fotelloctl/PasswordCommand.h"
 
 namespace {
 
 void printUsage() {
   std::fprintf(stderr, "Usage: fotelloctl COMMAND ...\n\nCommands:\n");
   fotello::ConfigCommand::printUsage();
+  fotello::PasswordCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "config") return fotello::ConfigCommand::run(rest);
+  if (args[0] == "password") return fotello::PasswordCommand::run(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
