@@ -220,7 +220,9 @@ void ConnectionServer::evictOne() {
   }
   if (!victim) return;
   LOG_DEBUG("closing idle connection from %s to make room", addressText(victim->host).c_str());
-  ::shutdown(victim->fd, SHUT_RDWR);
+  // Ending the receiving side wakes the thread's wait with an end of stream; it then closes the
+  // connection the usual way, sending its end of stream to the client.
+  ::shutdown(victim->fd, SHUT_RD);
   victim->evicted = true;
   ++evictionsPending_;
 }
