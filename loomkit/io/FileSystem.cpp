@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "loomkit/io/FDOutputStream.h"
+#include "loomkit/io/Streams.h"
 #include "loomkit/shared/Format.h"
 #include "loomkit/shared/Log.h"
 
@@ -53,7 +55,7 @@ bool FileSystem::ensureParentPathExistsForPath(const std::string& path, Error* e
   struct stat st;
   if (::stat(parent.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return true;
-    return setError(error, "FileErrorDomain", -1,
+    return setError(error, kFileErrorDomain, -1,
                     strprintf("parent path %s exists and is not a directory", parent.c_str()));
   }
   int rc = makeDirectories(parent);
@@ -86,26 +88,21 @@ bool FileSystem::touchFileAtPath(const std::string& path, Error* error) {
 }
 
 bool FileSystem::writeFileAtomically(const std::string& path, const void* bytes, size_t length, Error* error) {
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
+  return replaceFileAtomically(
+      path, [&](OutputStream& out, Error* e) { return Streams::writeFully(out, bytes, length, e); }, nullptr, error);
+}
+
+bool FileSystem::replaceFileAtomically(const std::string& path, const Filler& fill, uint64_t* bytesWritten,
+                                       Error* error) {
+  const std::string templ = path + ".XXXXXX";
+  std::string temp = templ;  // the system fills in the X's, even when it fails
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     int e = errno;
-    return setUnixError(error, e, strprintf("mkstemp(%s): %s", temp.c_str(), systemErrorText(e).c_str()));
+    return setUnixError(error, e, strprintf("mkstemp(%s): %s", templ.c_str(), systemErrorText(e).c_str()));
   }
-  const auto* p = static_cast<const uint8_t*>(bytes);
-  size_t left = length;
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int e = n < 0 ? errno : EIO;
-      ok = setUnixError(error, e, strprintf("write: %s", systemErrorText(e).c_str()));
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  FDOutputStream out(fd);
+  bool ok = fill(out, error);
   if (::close(fd) != 0 && ok) {
     int e = errno;
     ok = setUnixError(error, e, strprintf("close(%s): %s", temp.c_str(), systemErrorText(e).c_str()));
@@ -118,8 +115,10 @@ bool FileSystem::writeFileAtomically(const std::string& path, const void* bytes,
   if (!ok) {
     ::unlink(temp.c_str());
     LOG_ERROR("error transferring bytes to %s", path.c_str());
+    return false;
   }
-  return ok;
+  if (bytesWritten) *bytesWritten = out.bytesWritten();
+  return true;
 }
 
 }  // namespace loomkit

@@ -5,11 +5,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "loomkit/io/Bytes.h"
 #include "loomkit/shared/Error.h"
 
 namespace loomkit {
+
+// Domain of the generic input failures: a line too long, an absurd read length, a receive time-out.
+inline constexpr std::string_view kInputStreamErrorDomain = "InputStreamErrorDomain";
 
 // A stream object is used by one thread at a time. All calls block.
 class InputStream {
