@@ -31,11 +31,6 @@ double secondsSince2001() {
 
 std::string orNull(std::optional<std::string_view> text) { return text ? std::string(*text) : "(null)"; }
 
-void addDigests(const Photo& photo, SHA1DatFile::SHA1Set& sha1s) {
-  if (auto sha1 = photo.originalSHA1()) sha1s.emplace(*sha1);
-  if (auto sha1 = photo.modifiedSHA1()) sha1s.emplace(*sha1);
-}
-
 }  // namespace
 
 AlbumXMLScanner::AlbumXMLScanner(std::string iPhotoLibraryPath) : iPhotoLibraryPath_(std::move(iPhotoLibraryPath)) {
@@ -53,6 +48,9 @@ std::unique_ptr<AlbumData> AlbumXMLScanner::scan(const AlbumData* previous, bool
   }
   previousPhotosByIPhotoKey_.clear();
   if (previous) {
+    // The new photos will be about as many: one allocation instead of a growing copy.
+    parsedPhotos_.reserve(previous->photoCount());
+    previousPhotosByIPhotoKey_.reserve(previous->photoCount());
     for (const Photo& photo : previous->allPhotos()) {
       if (auto key = photo.iPhotoKey()) previousPhotosByIPhotoKey_.emplace(*key, &photo);
     }
@@ -65,15 +63,18 @@ std::unique_ptr<AlbumData> AlbumXMLScanner::scan(const AlbumData* previous, bool
   }
   if (!updateSHA1s(error)) return nullptr;
 
-  SHA1DatFile::SHA1Set sha1s;
-  for (const Photo& photo : parsedPhotos_) addDigests(photo, sha1s);
+  // The digest set is read before the photos go into the catalog, which keeps the digests of
+  // photos it drops too; only the digests the set lacks are held apart.
+  SHA1DatFile librarySHA1s = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
+  Error sha1sError;
+  std::optional<SHA1DatFile::SHA1Set> missing = missingSHA1s(librarySHA1s, parsedPhotos_, &sha1sError);
   auto catalog = std::make_unique<AlbumData>(iPhotoLibraryPath_, std::move(parsedPhotos_), std::move(parsedAlbums_),
                                              std::move(parsedRolls_), start);
   parsedPhotos_.clear();
   Error saveError;
   if (!catalog->save(&saveError)) LOG_ERROR("error saving complete dat file: %s", saveError.description().c_str());
-  if (!addToLibrarySHA1sFile(sha1s, &saveError)) {
-    LOG_ERROR("error saving library sha1s file: %s", saveError.description().c_str());
+  if (!missing || !addSHA1s(librarySHA1s, *missing, &sha1sError)) {
+    LOG_ERROR("error saving library sha1s file: %s", sha1sError.description().c_str());
   }
   return catalog;
 }
@@ -118,15 +119,31 @@ void AlbumXMLScanner::saveIncompleteCatalog(size_t done, size_t next) {
 }
 
 bool AlbumXMLScanner::updateLibrarySHA1sFile(const std::vector<Photo>& photos, Error* error) {
-  SHA1DatFile::SHA1Set sha1s;
-  for (const Photo& photo : photos) addDigests(photo, sha1s);
-  return addToLibrarySHA1sFile(sha1s, error);
+  SHA1DatFile file = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
+  std::optional<SHA1DatFile::SHA1Set> missing = missingSHA1s(file, photos, error);
+  return missing && addSHA1s(file, *missing, error);
 }
 
-bool AlbumXMLScanner::addToLibrarySHA1sFile(const SHA1DatFile::SHA1Set& sha1s, Error* error) {
-  SHA1DatFile file = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
-  if (!file.load(error)) return false;
-  file.addSHA1s(sha1s);
+std::optional<SHA1DatFile::SHA1Set> AlbumXMLScanner::missingSHA1s(SHA1DatFile& file, const std::vector<Photo>& photos,
+                                                                  Error* error) {
+  if (!file.load(error)) return std::nullopt;
+  SHA1DatFile::SHA1Set missing;
+  std::string sha1;  // reused, so that looking a digest up allocates nothing
+  auto note = [&](std::optional<std::string_view> digest) {
+    if (!digest) return;
+    sha1.assign(*digest);
+    if (!file.allSHA1s().count(sha1)) missing.insert(sha1);
+  };
+  for (const Photo& photo : photos) {
+    note(photo.originalSHA1());
+    note(photo.modifiedSHA1());
+  }
+  return missing;
+}
+
+bool AlbumXMLScanner::addSHA1s(SHA1DatFile& file, const SHA1DatFile::SHA1Set& missing, Error* error) {
+  if (missing.empty()) return true;  // the file already holds every digest
+  file.addSHA1s(missing);
   return loomkit::FileSystem::ensureParentPathExistsForPath(file.path(), error) && file.save(error);
 }
 
@@ -212,7 +229,9 @@ void AlbumXMLScanner::foundReal(loomkit::XMLPlistParser&, double value, Key key)
 }
 
 void AlbumXMLScanner::foundStringInArray(loomkit::XMLPlistParser&, std::string_view value, Key key) {
-  if (lastAlbum_ && is(key, "KeyList")) lastAlbum_->addPhotoKey(std::string(value));
+  // A master album is dropped at its end, so once it is known to be one its keys (every photo
+  // of the library) need not be collected.
+  if (lastAlbum_ && !lastAlbum_->isMaster() && is(key, "KeyList")) lastAlbum_->addPhotoKey(std::string(value));
 }
 
 void AlbumXMLScanner::parseErrorOccurred(loomkit::XMLPlistParser&, const Error& error, int64_t line, int64_t column) {

@@ -56,7 +56,8 @@ class AlbumXMLScanner final : private loomkit::XMLPlistParserDelegate {
   std::unique_ptr<AlbumData> scan(const AlbumData* previous, bool useSAXParser, loomkit::Error* error = nullptr);
 
   // Adds every original and modified digest of the photos to the library's "library_sha1s.dat":
-  // load, add, save. Fails with the digest set file's error.
+  // load, add, save (no write when the file holds them all already). Fails with the digest set
+  // file's error.
   bool updateLibrarySHA1sFile(const std::vector<Photo>& photos, loomkit::Error* error = nullptr);
 
   const std::string& albumXMLPath() const { return albumXMLPath_; }
@@ -70,7 +71,11 @@ class AlbumXMLScanner final : private loomkit::XMLPlistParserDelegate {
   // Refreshes the digests of parsedPhotos_, dropping the photos that fail; false on abort.
   bool updateSHA1s(loomkit::Error* error);
   void saveIncompleteCatalog(size_t done, size_t next);
-  bool addToLibrarySHA1sFile(const SHA1DatFile::SHA1Set& sha1s, loomkit::Error* error);
+  // Loads the digest set file and gives the photos' digests it lacks.
+  static std::optional<SHA1DatFile::SHA1Set> missingSHA1s(SHA1DatFile& file, const std::vector<Photo>& photos,
+                                                          loomkit::Error* error);
+  // Adds them and saves the file; with none missing the file stays as it is.
+  static bool addSHA1s(SHA1DatFile& file, const SHA1DatFile::SHA1Set& missing, loomkit::Error* error);
   // The previous catalog's photo of the key, copied, or a new photo with the key.
   Photo photoForKey(Key key) const;
 

@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -108,9 +109,10 @@ XMLPlistParser::XMLPlistParser(std::string path) : path_(std::move(path)) {}
 
 bool XMLPlistParser::parse() {
   if (!delegate_) delegate_ = &noDelegate_;
-  keyNames_.clear();
+  keyCount_ = 0;
   containerNames_.clear();
-  currentStringValue_.reset();
+  currentStringValue_.clear();
+  hasText_ = false;
   collecting_ = false;
   FileInputStream in(path_);
   if (!Handler(*this).run(in)) return false;
@@ -133,21 +135,67 @@ int64_t XMLPlistParser::integerValue(std::string_view text) {
   return magnitude > kMax ? kMax : magnitude;
 }
 
+XMLPlistParser::Element XMLPlistParser::elementNamed(const char* name) {
+  // Dispatch on the first letter: this runs for every element of documents of millions.
+  switch (name[0]) {
+    case 'a': return std::strcmp(name, "array") == 0 ? Element::kArray : Element::kOther;
+    case 'd':
+      if (std::strcmp(name, "dict") == 0) return Element::kDict;
+      if (std::strcmp(name, "date") == 0) return Element::kDate;
+      return std::strcmp(name, "data") == 0 ? Element::kData : Element::kOther;
+    case 'f': return std::strcmp(name, "false") == 0 ? Element::kFalse : Element::kOther;
+    case 'i': return std::strcmp(name, "integer") == 0 ? Element::kInteger : Element::kOther;
+    case 'k': return std::strcmp(name, "key") == 0 ? Element::kKey : Element::kOther;
+    case 'r': return std::strcmp(name, "real") == 0 ? Element::kReal : Element::kOther;
+    case 's': return std::strcmp(name, "string") == 0 ? Element::kString : Element::kOther;
+    case 't': return std::strcmp(name, "true") == 0 ? Element::kTrue : Element::kOther;
+    default: return Element::kOther;
+  }
+}
+
+double XMLPlistParser::realValue(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && isBlank(text[i])) ++i;
+  if (i + 1 < text.size() && text[i] == '+' && text[i + 1] != '-' && text[i + 1] != '+') ++i;
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+  if (ec == std::errc()) return value;
+  // Out of range or not a plain number: the property-list reader's own scan decides.
+  std::unique_ptr<RealNode> real = RealNode::newWithString(text);
+  if (real) return real->doubleValue();
+  LOG_ERROR("error scanning double from '%s'", std::string(text).c_str());
+  return 0;
+}
+
 XMLPlistParserDelegate::Key XMLPlistParser::currentKey() const {
-  if (keyNames_.empty() || !keyNames_.back()) return std::nullopt;
-  return std::string_view(*keyNames_.back());
+  if (keyCount_ == 0 || !keyNames_[keyCount_ - 1].present) return std::nullopt;
+  return std::string_view(keyNames_[keyCount_ - 1].text);
+}
+
+void XMLPlistParser::pushKey() {
+  if (keyCount_ == keyNames_.size()) keyNames_.emplace_back();
+  PendingKey& key = keyNames_[keyCount_++];
+  key.present = hasText_;
+  key.text.swap(currentStringValue_);  // the old buffer comes back for the next text
 }
 
 void XMLPlistParser::popKey() {
-  if (!keyNames_.empty()) keyNames_.pop_back();
+  if (keyCount_ > 0) --keyCount_;
 }
 
-void XMLPlistParser::startElement(std::string_view name) {
-  currentStringValue_.reset();
+void XMLPlistParser::startElement(const char* name) {
+  currentStringValue_.clear();
+  hasText_ = false;
   collecting_ = false;
-  if (name == "dict") return startContainer(Container::kDict);
-  if (name == "array") return startContainer(Container::kArray);
-  collecting_ = name == "key" || name == "string" || name == "integer" || name == "real";
+  switch (elementNamed(name)) {
+    case Element::kDict: return startContainer(Container::kDict);
+    case Element::kArray: return startContainer(Container::kArray);
+    case Element::kKey:
+    case Element::kString:
+    case Element::kInteger:
+    case Element::kReal: collecting_ = true; return;
+    default: return;
+  }
 }
 
 void XMLPlistParser::startContainer(Container container) {
@@ -157,7 +205,7 @@ void XMLPlistParser::startContainer(Container container) {
     bool inArray = *parent == Container::kArray;
     if (container == Container::kDict) {
       // The root dictionary, met with no key, reports nothing.
-      if (!keyNames_.empty()) {
+      if (keyCount_ > 0) {
         if (inArray) delegate.didStartDictInArray(*this, currentKey());
         else delegate.didStartDict(*this, currentKey());
       }
@@ -176,7 +224,7 @@ void XMLPlistParser::endContainer() {
   containerNames_.pop_back();
   const Container* parent = top();
   if (!parent) return;
-  if (ended == Container::kDict && keyNames_.empty()) return;
+  if (ended == Container::kDict && keyCount_ == 0) return;
   if (*parent == Container::kArray) {
     if (ended == Container::kDict) delegate.didEndDictInArray(*this, currentKey());
     else delegate.didEndArrayInArray(*this, currentKey());
@@ -198,46 +246,50 @@ void XMLPlistParser::endValue(InDict inDict, InArray inArray) {
   }
 }
 
-void XMLPlistParser::endElement(std::string_view name) {
+void XMLPlistParser::endElement(const char* name) {
   collecting_ = false;
   XMLPlistParserDelegate& delegate = *delegate_;
-  if (name == "dict" || name == "array") {
-    currentStringValue_.reset();
-    return endContainer();
+  switch (elementNamed(name)) {
+    case Element::kDict:
+    case Element::kArray: endContainer(); break;
+    case Element::kKey: pushKey(); break;
+    case Element::kString: {
+      std::string_view value = text();
+      endValue([&](Key key) { delegate.foundString(*this, value, key); },
+               [&](Key key) { delegate.foundStringInArray(*this, value, key); });
+      break;
+    }
+    case Element::kInteger: {
+      int64_t value = integerValue(text());
+      endValue([&](Key key) { delegate.foundInteger(*this, value, key); },
+               [&](Key key) { delegate.foundIntegerInArray(*this, value, key); });
+      break;
+    }
+    case Element::kReal: {
+      double value = realValue(text());
+      endValue([&](Key key) { delegate.foundReal(*this, value, key); },
+               [&](Key key) { delegate.foundRealInArray(*this, value, key); });
+      break;
+    }
+    case Element::kTrue:
+    case Element::kFalse: {
+      bool value = elementNamed(name) == Element::kTrue;
+      endValue([&](Key key) { delegate.foundBoolean(*this, value, key); },
+               [&](Key key) { delegate.foundBooleanInArray(*this, value, key); });
+      break;
+    }
+    case Element::kDate:
+    case Element::kData: endValue([](Key) {}, [](Key) {}); break;
+    case Element::kOther: break;
   }
-  if (name == "key") {
-    keyNames_.push_back(std::move(currentStringValue_));
-    currentStringValue_.reset();
-    return;
-  }
-  if (name == "string") {
-    std::string_view value = text();
-    endValue([&](Key key) { delegate.foundString(*this, value, key); },
-             [&](Key key) { delegate.foundStringInArray(*this, value, key); });
-  } else if (name == "integer") {
-    int64_t value = integerValue(text());
-    endValue([&](Key key) { delegate.foundInteger(*this, value, key); },
-             [&](Key key) { delegate.foundIntegerInArray(*this, value, key); });
-  } else if (name == "real") {
-    std::unique_ptr<RealNode> real = RealNode::newWithString(text());
-    if (!real) LOG_ERROR("error scanning double from '%s'", std::string(text()).c_str());
-    double value = real ? real->doubleValue() : 0.0;
-    endValue([&](Key key) { delegate.foundReal(*this, value, key); },
-             [&](Key key) { delegate.foundRealInArray(*this, value, key); });
-  } else if (name == "true" || name == "false") {
-    bool value = name == "true";
-    endValue([&](Key key) { delegate.foundBoolean(*this, value, key); },
-             [&](Key key) { delegate.foundBooleanInArray(*this, value, key); });
-  } else if (name == "date" || name == "data") {
-    endValue([](Key) {}, [](Key) {});
-  }
-  currentStringValue_.reset();
+  currentStringValue_.clear();
+  hasText_ = false;
 }
 
 void XMLPlistParser::characters(std::string_view data) {
   if (!collecting_) return;
-  if (!currentStringValue_) currentStringValue_.emplace();
-  currentStringValue_->append(data);
+  hasText_ = true;
+  currentStringValue_.append(data);
 }
 
 }  // namespace loomkit

@@ -48,18 +48,30 @@ class XMLPlistParser {
 
  private:
   enum class Container : char { kDict, kArray };
+  enum class Element : char { kDict, kArray, kKey, kString, kInteger, kReal, kTrue, kFalse, kDate, kData, kOther };
   using Key = XMLPlistParserDelegate::Key;
+  // A pending key. The stack keeps its strings when keys are popped, so that a parse reuses their
+  // buffers instead of allocating for every key.
+  struct PendingKey {
+    std::string text;
+    bool present = false;
+  };
 
   class Handler;
 
-  // The text collected for the current element, or absent.
-  std::string_view text() const { return currentStringValue_ ? *currentStringValue_ : std::string_view(); }
+  static Element elementNamed(const char* name);
+  // The value of a "real" element's text (leading white space skipped); 0 and an error line when
+  // it does not scan.
+  static double realValue(std::string_view text);
+
+  std::string_view text() const { return currentStringValue_; }
   const Container* top() const { return containerNames_.empty() ? nullptr : &containerNames_.back(); }
   Key currentKey() const;
+  void pushKey();
   void popKey();
 
-  void startElement(std::string_view name);
-  void endElement(std::string_view name);
+  void startElement(const char* name);
+  void endElement(const char* name);
   void characters(std::string_view data);
   void startContainer(Container container);
   void endContainer();
@@ -70,9 +82,11 @@ class XMLPlistParser {
   std::string path_;
   XMLPlistParserDelegate* delegate_ = nullptr;
   XMLPlistParserDelegate noDelegate_;
-  std::vector<std::optional<std::string>> keyNames_;
+  std::vector<PendingKey> keyNames_;  // [0, keyCount_) are pending
+  size_t keyCount_ = 0;
   std::vector<Container> containerNames_;
-  std::optional<std::string> currentStringValue_;
+  std::string currentStringValue_;  // the text of the current element, when hasText_
+  bool hasText_ = false;
   bool collecting_ = false;  // inside a key or scalar value element whose text matters
 };
 
