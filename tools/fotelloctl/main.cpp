@@ -4,13 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "tools/fotelloctl/CatalogCommand.h"
 #include "tools/fotelloctl/ConfigCommand.h"
+#include "tools/fotelloctl/HashCommand.h"
 
 namespace {
 
 void printUsage() {
   std::fprintf(stderr, "Usage: fotelloctl COMMAND ...\n\nCommands:\n");
   fotello::ConfigCommand::printUsage();
+  fotello::HashCommand::printUsage();
+  fotello::CatalogCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -28,6 +32,8 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "config") return fotello::ConfigCommand::run(rest);
+  if (args[0] == "hash") return fotello::HashCommand::run(rest);
+  if (args[0] == "catalog") return fotello::CatalogCommand::run(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
