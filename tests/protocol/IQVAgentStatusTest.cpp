@@ -27,10 +27,9 @@ Bytes bytes(std::initializer_list<int> values) {
 }
 
 Bytes item(std::string_view text) {
-  Bytes out;
-  out.push_back(static_cast<uint8_t>(text.size()));
-  out.insert(out.end(), text.begin(), text.end());
-  return out;
+  std::string out(1, static_cast<char>(text.size()));
+  out += text;
+  return Bytes(out.begin(), out.end());
 }
 
 // A record made of the given items, each as its text (nullopt: the absent item 00).
