@@ -5,9 +5,10 @@
 #
 # Builds nothing: BUILD_DIR must hold bench/StreamCopyBench. Creates a SIZE_MIB (default 1024) file
 # in a temporary folder, reads it once so it is in the page cache, then for ROUNDS (default 5)
-# rounds times, in turn, cp, our plain copy, our atomic-file copy and our paced (8 KiB step) copy.
+# rounds times cp, our plain copy, our atomic-file copy and our paced (8 KiB step) copy, each
+# round in a rotated order, and checks every copy against its source.
 # Every timing is the wall time of the whole process; before each one the previous copy is
-# removed and written back, so no copy pays for another's writeback. Prints the best and median
+# removed and the disk synced, so no copy pays for another's writeback. Prints the best and median
 # time of each and their ratios to cp.
 set -euo pipefail
 
@@ -40,12 +41,16 @@ run() {  # name command...
   times[$name]+="$((t1 - t0)) "
 }
 
+names=(cp copy atomic paced)
+one() {  # name
+  if [[ $1 == cp ]]; then run cp cp "$src" "$dst"; else run "$1" "$bench" "$1" "$src" "$dst"; fi
+  cmp -s "$src" "$dst" || { echo "$1: the copy differs from its source" >&2; exit 1; }
+}
+# Each round starts with the next contender, so no one always runs right after the same other.
 for ((r = 0; r < rounds; r++)); do
-  run cp cp "$src" "$dst"
-  run copy "$bench" copy "$src" "$dst"
-  run atomic "$bench" atomic "$src" "$dst"
-  cmp -s "$src" "$dst" || { echo "atomic copy differs from its source" >&2; exit 1; }
-  run paced "$bench" paced "$src" "$dst"
+  for ((i = 0; i < ${#names[@]}; i++)); do
+    one "${names[(r + i) % ${#names[@]}]}"
+  done
 done
 rm -f "$dst"
 

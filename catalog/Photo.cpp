@@ -76,7 +76,8 @@ void Photo::setText(TextField field, std::optional<std::string_view> value) {
   size_t start = field == 0 ? 0 : ends_[field - 1];
   size_t oldLength = ends_[field] - start;
   std::string copy;  // the value may be a view into text_ itself
-  if (value && value->data() >= text_.data() && value->data() < text_.data() + text_.size()) {
+  const std::less<const char*> before;
+  if (value && !before(value->data(), text_.data()) && before(value->data(), text_.data() + text_.size())) {
     copy.assign(*value);
     value = copy;
   }

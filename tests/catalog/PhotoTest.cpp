@@ -64,6 +64,12 @@ TEST(PhotoTest, IndexValuesFillTheFieldsAndDerivedPaths) {
   EXPECT_EQ(edited.originalPath(), "/lib/Originals/b.jpg");
   EXPECT_EQ(edited.modifiedPath(), "/lib/Modified/b.jpg");
   EXPECT_EQ(edited.imagePath(), "/lib/Modified/b.jpg");
+
+  // A value taken from the photo itself survives the photo's text moving.
+  edited.setString(*edited.originalPath(), "Caption");
+  edited.setString(*edited.caption(), "ThumbPath");
+  EXPECT_EQ(edited.caption(), "/lib/Originals/b.jpg");
+  EXPECT_EQ(edited.thumbPath(), "/lib/Originals/b.jpg");
 }
 
 TEST(PhotoTest, KeyNumberIsTheLeadingDecimalValue) {

@@ -25,7 +25,9 @@ std::string hex(const Bytes& bytes) {
 
 Bytes unhex(const std::string& text) {
   Bytes out;
-  for (size_t i = 0; i + 1 < text.size() + 1; i += 3) out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i < text.size(); i += 3) {  // "AA BB CC"
+    out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  }
   return out;
 }
 
