@@ -72,16 +72,6 @@ std::optional<std::string_view> markupReference(uint32_t c) {
   }
 }
 
-// Plain XML element text: the markup characters as references, a carriage return as a
-// character reference, and characters XML cannot hold at all as U+FFFD.
-std::string escapedText(std::string_view text) {
-  return escaped(text, [](uint32_t c) -> std::optional<std::string_view> {
-    if (c == '\r') return "&#13;";
-    if (!isXMLCharacter(c)) return kReplacementCharacter;
-    return markupReference(c);
-  });
-}
-
 // The node as the class its type code names; a node that claims a code without being of that
 // class is as invalid as an unknown code.
 template <class T>
@@ -92,6 +82,14 @@ const T& nodeAs(const PListNode& node) {
 }
 
 }  // namespace
+
+std::string XMLPListWriter::escapedText(std::string_view text) {
+  return escaped(text, [](uint32_t c) -> std::optional<std::string_view> {
+    if (c == '\r') return "&#13;";
+    if (!isXMLCharacter(c)) return kReplacementCharacter;
+    return markupReference(c);
+  });
+}
 
 std::string XMLPListWriter::escapedStringValue(std::string_view value) {
   std::string reference;  // holds a numeric reference while escaped() copies it

@@ -27,6 +27,9 @@ class XMLPListWriter {
   // characters that XML text cannot hold (controls other than tab and line feed, carriage return,
   // U+FFFE, U+FFFF) become numeric references, and bytes that are not UTF-8 become U+FFFD.
   static std::string escapedStringValue(std::string_view value);
+  // Plain XML element text: & < > as references, a carriage return as a character reference,
+  // and characters XML cannot hold at all (and bytes that are not UTF-8) as U+FFFD.
+  static std::string escapedText(std::string_view text);
 
  private:
   void writePListNode(const PListNode& node, int depth);

@@ -7,6 +7,7 @@
 #include "tools/fotelloctl/CatalogCommand.h"
 #include "tools/fotelloctl/ConfigCommand.h"
 #include "tools/fotelloctl/HashCommand.h"
+#include "tools/fotelloctl/ScanCommand.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ void printUsage() {
   fotello::ConfigCommand::printUsage();
   fotello::HashCommand::printUsage();
   fotello::CatalogCommand::printUsage();
+  fotello::ScanCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
   if (args[0] == "config") return fotello::ConfigCommand::run(rest);
   if (args[0] == "hash") return fotello::HashCommand::run(rest);
   if (args[0] == "catalog") return fotello::CatalogCommand::run(rest);
+  if (args[0] == "scan") return fotello::ScanCommand::run(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
