@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "catalog/AlbumXMLScanner.h"
 #include "loomkit/io/FileSystem.h"
 #include "loomkit/shared/DirectoryWatcher.h"
 #include "loomkit/shared/Log.h"
@@ -39,6 +40,15 @@ struct ScanThread::PendingReport {
   bool finished = false;          // guarded by mutex
   bool cancelled = false;         // guarded by mutex
 };
+
+ScanThread::Scanner ScanThread::libraryScanner() {
+  return [](const std::string& path, const AlbumData* previous, bool useSAXParser, AlbumXMLScannerDelegate& delegate,
+            Error* error) {
+    AlbumXMLScanner scanner(path);
+    scanner.setDelegate(&delegate);
+    return scanner.scan(previous, useSAXParser, error);
+  };
+}
 
 ScanThread::ScanThread(Scanner scanner, Clock clock) : scanner_(std::move(scanner)), clock_(std::move(clock)) {}
 
@@ -172,10 +182,7 @@ std::shared_ptr<const AlbumData> ScanThread::loadSavedCatalog(const std::string&
 
 std::unique_ptr<AlbumData> ScanThread::scan(const std::string& path, const AlbumData* previous, bool useSAXParser,
                                             Error* error) {
-  return scanner_(
-      path, previous, useSAXParser,
-      [this](uint64_t current, uint64_t total) { return albumXMLScannerShouldContinueWithCurrent(current, total); },
-      error);
+  return scanner_(path, previous, useSAXParser, *this, error);
 }
 
 bool ScanThread::albumXMLScannerShouldContinueWithCurrent(uint64_t current, uint64_t total) {

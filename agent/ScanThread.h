@@ -13,6 +13,7 @@
 #include <pthread.h>
 
 #include "catalog/AlbumData.h"
+#include "catalog/AlbumXMLScannerDelegate.h"
 #include "loomkit/shared/Error.h"
 #include "loomkit/shared/MainLoop.h"
 #include "protocol/IQVAgentStatus.h"
@@ -46,17 +47,15 @@ class ScanThreadDelegate {
 // "ScanThread lock" (mutex_) guards the fields so marked; it is never held while a report is
 // delivered or while scanning. The delegate, configuration, scanner and clock are set on the main
 // thread before start() and constant afterwards. Create, start and destroy it on the main thread.
-class ScanThread {
+class ScanThread final : private AlbumXMLScannerDelegate {
  public:
-  // Asked before each photo with the index of the next photo and the number of photos; true to
-  // go on.
-  using ShouldContinue = std::function<bool(uint64_t current, uint64_t total)>;
   // Catalogs the library at iPhotoLibraryPath, reusing what the previous catalog (or nullptr)
   // knows, with the event-driven index parser when useSAXParser is true, else the whole-document
-  // reader. An abort answered through shouldContinue fails with code -7; nullptr on failure.
+  // reader, asking the delegate before each photo. An abort the delegate asks for fails with code
+  // -7; nullptr on failure.
   using Scanner = std::function<std::unique_ptr<AlbumData>(const std::string& iPhotoLibraryPath,
                                                            const AlbumData* previous, bool useSAXParser,
-                                                           const ShouldContinue& shouldContinue,
+                                                           AlbumXMLScannerDelegate& delegate,
                                                            loomkit::Error* error)>;
   // Time as the pacing of reports sees it: now() in seconds since 2001-01-01 00:00:00 UTC, and a
   // sleep of the given seconds. Empty functions mean the system clock and a sleep that ends early
@@ -69,7 +68,10 @@ class ScanThread {
   // The reports that change the published record (begin, progress, finish) are this far apart.
   static constexpr double kNotificationInterval = 6.0;
 
-  explicit ScanThread(Scanner scanner, Clock clock = {});
+  // The library index scanner of the catalog code.
+  static Scanner libraryScanner();
+
+  explicit ScanThread(Scanner scanner = libraryScanner(), Clock clock = {});
   // Stops the thread: a running scan ends at its next photo, a report in delivery is dropped.
   ~ScanThread();
   ScanThread(const ScanThread&) = delete;
@@ -113,8 +115,9 @@ class ScanThread {
   std::shared_ptr<const AlbumData> loadSavedCatalog(const std::string& path);
   std::unique_ptr<AlbumData> scan(const std::string& path, const AlbumData* previous, bool useSAXParser,
                                   loomkit::Error* error);
-  // The scanner's question before each photo.
-  bool albumXMLScannerShouldContinueWithCurrent(uint64_t current, uint64_t total);
+  // The scanner's question before each photo: records the progress, reports it at most every
+  // 6 seconds, and answers false once a wake-up was requested.
+  bool albumXMLScannerShouldContinueWithCurrent(uint64_t current, uint64_t total) override;
   // Sleeps out the rest of the interval since the last report that changed the record; returns
   // the time taken before sleeping.
   double paceNotification();

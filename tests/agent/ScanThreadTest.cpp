@@ -72,7 +72,7 @@ class ScanThreadTest : public ::testing::Test, public fotello::ScanThreadDelegat
     photoCount_ = n;
     perPhoto_ = perPhoto;
     return [this](const std::string& path, const AlbumData*, bool useSAXParser,
-                               const ScanThread::ShouldContinue& shouldContinue,
+                               fotello::AlbumXMLScannerDelegate& delegate,
                                Error* error) -> std::unique_ptr<AlbumData> {
       scans_.fetch_add(1);
       parsers_.push_back(useSAXParser);
@@ -86,7 +86,7 @@ class ScanThreadTest : public ::testing::Test, public fotello::ScanThreadDelegat
       }
       size_t n = photoCount_;
       for (size_t i = 0; i < n; ++i) {
-        if (!shouldContinue(i, n)) {
+        if (!delegate.albumXMLScannerShouldContinueWithCurrent(i, n)) {
           loomkit::setError(error, "AlbumSetErrorDomain", -7, "abort requested");
           return nullptr;
         }
