@@ -18,7 +18,9 @@ using loomkit::Error;
 using loomkit::Log;
 
 QVAgentController::QVAgentController(std::string executablePath)
-    : bundlePath_(std::move(executablePath)), appConfig_(std::make_unique<AppConfig>()) {}
+    : bundlePath_(std::move(executablePath)),
+      appConfig_(std::make_unique<AppConfig>()),
+      scanThread_(std::make_unique<ScanThread>()) {}
 
 QVAgentController::~QVAgentController() {
   if (bundleTimer_ && loomkit::MainLoop::main()) loomkit::MainLoop::main()->cancel(bundleTimer_);
@@ -55,14 +57,29 @@ void QVAgentController::applicationDidFinishLaunching() {
   // Read once: a later change of the time-out takes effect at the next start.
   loomkit::SocketInputStream::setReadTimeoutSeconds(appConfig_->readTimeoutSeconds());
 
+  scanThread_->setDelegate(this);
+  scanThread_->setAppConfig(appConfig_.get());
+  scanThread_->setIPhotoLibraryPath(appConfig_->iPhotoLibraryPath());
+
   appConfig_->addObserver([this](AppConfig::Key key) { configurationChanged(key); });
   appConfig_->monitorForChanges();
+
+  if (!scanThread_->start(&error)) {
+    LOG_ERROR("failed to start the cataloging thread: %s", error.description().c_str());
+    terminate(1);
+    return;
+  }
 
   bundleTimer_ = loomkit::MainLoop::main()->addTimer(std::chrono::seconds(2), true, [this] { ensureBundleExists(); });
 }
 
 void QVAgentController::configurationChanged(AppConfig::Key key) {
   switch (key) {
+    case AppConfig::Key::kIPhotoLibraryPath:
+      // The cataloging thread starts over with the new library.
+      albumData_.reset();
+      scanThread_->setIPhotoLibraryPath(appConfig_->iPhotoLibraryPath());
+      break;
     case AppConfig::Key::kTzLogLevel:
       Log::setLevel(appConfig_->tzLogLevel());
       LOG_INFO("log level set to %s", Log::displayName(appConfig_->tzLogLevel()));
@@ -70,6 +87,43 @@ void QVAgentController::configurationChanged(AppConfig::Key key) {
     default:
       break;
   }
+}
+
+void QVAgentController::takeAlbumData(std::shared_ptr<const AlbumData> albumData) {
+  if (albumData_ && albumData && albumData_->isEqualToAlbumData(*albumData)) return;
+  albumData_ = std::move(albumData);
+  scanThread_->setLocalAlbumData(albumData_);
+}
+
+void QVAgentController::scanThreadDidLoadAlbumDataFromCache(std::shared_ptr<const AlbumData> albumData) {
+  takeAlbumData(std::move(albumData));
+}
+
+void QVAgentController::scanThreadWillBeginScan() {
+  LOG_INFO("Cataloging photos in %s", libraryPathText().c_str());
+}
+
+void QVAgentController::scanThreadWillContinueScan() {
+  LOG_DEBUG("cataloging photo %llu of %llu", static_cast<unsigned long long>(scanThread_->currentPhoto()),
+            static_cast<unsigned long long>(scanThread_->totalPhotos()));
+}
+
+void QVAgentController::scanThreadDidFinishScan(std::shared_ptr<const AlbumData> albumData) {
+  LOG_DEBUG("scan thread did finish scan; updatedAlbumData = %p", static_cast<const void*>(albumData.get()));
+  takeAlbumData(std::move(albumData));
+  LOG_INFO("Finished cataloging photos in %s", libraryPathText().c_str());
+}
+
+void QVAgentController::scanThreadDidAbortScan() { LOG_DEBUG("scan thread did abort scan"); }
+
+void QVAgentController::scanThreadDidFailScan(const Error& error) {
+  LOG_DEBUG("scan thread did fail scan: %s", error.description().c_str());
+  scanThread_->localAlbumXMLScanDidFail(error);
+  LOG_INFO("Cataloging error: %s", error.description().c_str());
+}
+
+std::string QVAgentController::libraryPathText() const {
+  return appConfig_->iPhotoLibraryPath().value_or("(null)");
 }
 
 void QVAgentController::ensureBundleExists() {

@@ -5,13 +5,16 @@
 #include <memory>
 #include <string>
 
+#include "agent/ScanThread.h"
+#include "catalog/AlbumData.h"
 #include "loomkit/shared/MainLoop.h"
 #include "protocol/AppConfig.h"
 
 namespace fotello {
 
-// Main thread only: every operation runs on the main loop (MainLoop::main()).
-class QVAgentController {
+// Main thread only: every operation runs on the main loop (MainLoop::main()), the worker
+// threads' reports included.
+class QVAgentController final : private ScanThreadDelegate {
  public:
   // executablePath: the agent's own executable, watched for removal once launched.
   explicit QVAgentController(std::string executablePath);
@@ -25,6 +28,18 @@ class QVAgentController {
 
  private:
   void configurationChanged(AppConfig::Key key);
+  // Makes a new local catalog (or its absence) current unless it equals the current one.
+  void takeAlbumData(std::shared_ptr<const AlbumData> albumData);
+
+  // Cataloging thread reports.
+  void scanThreadDidLoadAlbumDataFromCache(std::shared_ptr<const AlbumData> albumData) override;
+  void scanThreadWillBeginScan() override;
+  void scanThreadWillContinueScan() override;
+  void scanThreadDidFinishScan(std::shared_ptr<const AlbumData> albumData) override;
+  void scanThreadDidAbortScan() override;
+  void scanThreadDidFailScan(const loomkit::Error& error) override;
+  // The configured library path for report texts.
+  std::string libraryPathText() const;
   void ensureBundleExists();
   void terminate(int status);
 
@@ -33,6 +48,8 @@ class QVAgentController {
 
   // Main thread only.
   std::unique_ptr<AppConfig> appConfig_;
+  std::unique_ptr<ScanThread> scanThread_;
+  std::shared_ptr<const AlbumData> albumData_;  // the current local catalog, shared with the threads
   loomkit::MainLoop::Id bundleTimer_ = 0;
   bool terminating_ = false;
 };
