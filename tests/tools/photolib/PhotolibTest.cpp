@@ -162,7 +162,9 @@ TEST(PhotolibTest, ImportCopiesPhotosIntoOneRollPerFolder) {
     EXPECT_EQ(copy.rfind(library + "/Originals/", 0), 0u) << copy;
     EXPECT_EQ(readFile(copy), readFile(src + e.source));
     EXPECT_NEAR(real(*photo, "Aspect Ratio"), e.aspectRatio, 1e-6);
-    if (e.date > 0) EXPECT_NEAR(real(*photo, "DateAsTimerInterval"), e.date, 1e-3);
+    if (e.date > 0) {
+      EXPECT_NEAR(real(*photo, "DateAsTimerInterval"), e.date, 1e-3);
+    }
     EXPECT_FALSE(photo->containsKey("OriginalPath"));
     if (e.thumbnail) {
       EXPECT_EQ(jpegShape(text(*photo, "ThumbPath").value_or("")), *e.thumbnail);
