@@ -11,7 +11,8 @@ namespace loomkit {
 
 namespace {
 
-constexpr uint64_t kReadStep = 1 << 20;
+// Room added for a read beyond what the buffer already holds.
+constexpr size_t kReadStep = 64 * 1024;
 
 std::nullptr_t failure(Error* error, std::string description) {
   setError(error, kPListErrorDomain, -1, std::move(description));
@@ -27,13 +28,15 @@ std::optional<Bytes> readWholeFile(const std::string& path, Error* error) {
   Bytes bytes;
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && st.st_size > 0) {
-    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), UINT32_MAX)));
+    // One read step more than the size, so the read that meets the end needs no larger buffer.
+    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), UINT32_MAX)) + kReadStep);
   }
   FileInputStream in(path);
   for (;;) {
     size_t used = bytes.size();
-    bytes.resize(used + kReadStep);
-    int64_t n = in.read(bytes.data() + used, kReadStep, error);
+    size_t room = std::max(bytes.capacity() - used, kReadStep);
+    bytes.resize(used + room);
+    int64_t n = in.read(bytes.data() + used, room, error);
     if (n < 0) return std::nullopt;
     bytes.resize(used + static_cast<size_t>(n));
     if (n == 0) return bytes;

@@ -17,7 +17,7 @@ namespace loomkit {
 namespace {
 
 // Bytes handed to the XML parser per read.
-constexpr int kChunkSize = 256 * 1024;
+constexpr int kChunkSize = 64 * 1024;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 

@@ -53,7 +53,9 @@ TEST(IPhotoRelauncherTest, NotRunningWithAnotherLibraryIsOpenedWithOursAfterOneS
     SCOPED_TRACE(otherOpen ? "another library" : "no preference");
     PrivatePhotolib photolib("photolib-other");
     const std::string ours = std::filesystem::canonical(photolib.library("Ours")).string();
-    if (otherOpen) ASSERT_EQ(photolib.run({"open", photolib.library("Theirs")}), 0);
+    if (otherOpen) {
+      ASSERT_EQ(photolib.run({"open", photolib.library("Theirs")}), 0);
+    }
     LogCapture log;
     PhotolibApplication application;
     IPhotoRelauncher relauncher(ours, application);

@@ -133,6 +133,10 @@ bool PhotoImporter::importFile(const std::string& dir, const std::string& name, 
     return true;
   }
   if (!S_ISREG(st.st_mode)) return true;  // a link to a folder, a device, ...
+  if (st.st_size == 0) {
+    skip(strprintf("%s is an empty file", path.c_str()));
+    return true;
+  }
   loomkit::Error problem;
   std::optional<PhotoFile::Info> info = PhotoFile::examine(path, &problem);
   if (!info) {

@@ -1,5 +1,6 @@
 #include "tools/photolib/Photolib.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -113,6 +113,7 @@ TEST(PhotolibTest, ImportCopiesPhotosIntoOneRollPerFolder) {
   const std::string src = photolib.file("Holiday");
   writeFile(src + "/a.jpg", jpegFile(800, 600, "2020:05:17 10:30:00"));
   writeFile(src + "/broken.jpg", "not a JPEG at all");
+  writeFile(src + "/empty.mov", "");
   writeFile(src + "/notes.txt", "not a photo");
   writeFile(src + "/Day 2/b.jpg", jpegFile(300, 600));
   setModificationTime(src + "/Day 2/b.jpg", 1609459200);  // 2021-01-01 00:00:00 UTC
@@ -123,9 +124,10 @@ TEST(PhotolibTest, ImportCopiesPhotosIntoOneRollPerFolder) {
 
   Result r = photolib.run({"import", library, src});
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("imported 3 photos in 2 rolls into " + library + " (1 skipped)"), std::string::npos)
+  EXPECT_NE(r.output.find("imported 3 photos in 2 rolls into " + library + " (2 skipped)"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("photolib: " + src + "/broken.jpg is not a JPEG image: "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("photolib: " + src + "/empty.mov is an empty file; skipped"), std::string::npos) << r.output;
 
   auto root = index(library);
   ASSERT_TRUE(root);
@@ -160,7 +162,9 @@ TEST(PhotolibTest, ImportCopiesPhotosIntoOneRollPerFolder) {
     EXPECT_EQ(copy.rfind(library + "/Originals/", 0), 0u) << copy;
     EXPECT_EQ(readFile(copy), readFile(src + e.source));
     EXPECT_NEAR(real(*photo, "Aspect Ratio"), e.aspectRatio, 1e-6);
-    if (e.date > 0) EXPECT_NEAR(real(*photo, "DateAsTimerInterval"), e.date, 1e-3);
+    if (e.date > 0) {
+      EXPECT_NEAR(real(*photo, "DateAsTimerInterval"), e.date, 1e-3);
+    }
     EXPECT_FALSE(photo->containsKey("OriginalPath"));
     if (e.thumbnail) {
       EXPECT_EQ(jpegShape(text(*photo, "ThumbPath").value_or("")), *e.thumbnail);
