@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loomkit/io/SocketInputStream.h"
 #include "loomkit/shared/Log.h"
 
 namespace fotello::test {
@@ -53,6 +54,18 @@ class ScopedEnv {
  private:
   std::string name_;
   std::optional<std::string> saved_;
+};
+
+// Sets the process-wide socket read time-out for one test and restores the previous value.
+class ScopedReadTimeout {
+ public:
+  explicit ScopedReadTimeout(int64_t seconds) : saved_(loomkit::SocketInputStream::readTimeoutSeconds()) {
+    loomkit::SocketInputStream::setReadTimeoutSeconds(seconds);
+  }
+  ~ScopedReadTimeout() { loomkit::SocketInputStream::setReadTimeoutSeconds(saved_); }
+
+ private:
+  int64_t saved_;
 };
 
 std::string readFile(const std::string& path);

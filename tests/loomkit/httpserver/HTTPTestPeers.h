@@ -25,20 +25,9 @@
 #include "loomkit/httpserver/ConnectionServer.h"
 #include "loomkit/io/SocketInputStream.h"
 #include "loomkit/shared/Format.h"
+#include "tests/support/TestSupport.h"
 
 namespace fotello::test {
-
-// Sets the process-wide socket read time-out for one test and restores the previous value.
-class ScopedReadTimeout {
- public:
-  explicit ScopedReadTimeout(int64_t seconds) : saved_(loomkit::SocketInputStream::readTimeoutSeconds()) {
-    loomkit::SocketInputStream::setReadTimeoutSeconds(seconds);
-  }
-  ~ScopedReadTimeout() { loomkit::SocketInputStream::setReadTimeoutSeconds(saved_); }
-
- private:
-  int64_t saved_;
-};
 
 // A plain TCP client of 127.0.0.1:port, connecting from sourceAddress (any 127.x.y.z works on
 // loopback, so tests can play several hosts). Reads wait at most 10 seconds.

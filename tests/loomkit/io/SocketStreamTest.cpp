@@ -20,17 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Sets the process-wide read time-out for one test and restores the previous value.
-class ScopedReadTimeout {
- public:
-  explicit ScopedReadTimeout(int64_t seconds) : saved_(loomkit::SocketInputStream::readTimeoutSeconds()) {
-    loomkit::SocketInputStream::setReadTimeoutSeconds(seconds);
-  }
-  ~ScopedReadTimeout() { loomkit::SocketInputStream::setReadTimeoutSeconds(saved_); }
-
- private:
-  int64_t saved_;
-};
+using fotello::test::ScopedReadTimeout;
 
 // A connected AF_UNIX stream pair, closed on destruction.
 struct SocketPair {
