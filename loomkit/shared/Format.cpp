@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unicode/udat.h>
+#include <unicode/ustring.h>
+
 namespace loomkit {
 
 std::string vstrprintf(const char* format, va_list args) {
@@ -43,6 +46,29 @@ std::string groupedNumber(long long value) {
   }
   if (value < 0) out.insert(out.begin(), '-');
   return out;
+}
+
+std::string mediumDateShortTimeText(std::time_t when) {
+  UErrorCode status = U_ZERO_ERROR;
+  UDateFormat* format = udat_open(UDAT_SHORT, UDAT_MEDIUM, nullptr, nullptr, -1, nullptr, 0, &status);
+  if (U_SUCCESS(status)) {
+    UChar text[128];
+    int32_t length = udat_format(format, static_cast<UDate>(when) * 1000.0, text, 128, nullptr, &status);
+    udat_close(format);
+    if (U_SUCCESS(status) && length > 0 && length < 128) {
+      char utf8[512];
+      int32_t utf8Length = 0;
+      u_strToUTF8(utf8, sizeof utf8, &utf8Length, text, length, &status);
+      if (U_SUCCESS(status) && utf8Length > 0 && static_cast<size_t>(utf8Length) < sizeof utf8) {
+        return std::string(utf8, static_cast<size_t>(utf8Length));
+      }
+    }
+  }
+  std::tm local{};
+  localtime_r(&when, &local);
+  char fallback[64];
+  std::strftime(fallback, sizeof fallback, "%Y-%m-%d %H:%M", &local);
+  return fallback;
 }
 
 }  // namespace loomkit

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <ctime>
 #include <string>
 
 namespace loomkit {
@@ -14,6 +15,10 @@ std::string systemErrorText(int errnum);
 
 // "1,234,567": numbers shown to users are grouped by thousands.
 std::string groupedNumber(long long value);
+
+// The local date and time of the given moment in the user's locale, medium date and short time
+// ("Dec 11, 2026, 4:05 PM" in English); falls back to "2026-12-11 16:05" when ICU cannot format.
+std::string mediumDateShortTimeText(std::time_t when);
 
 // "" for exactly 1, "s" otherwise.
 inline const char* pluralSuffix(long long count) { return count == 1 ? "" : "s"; }
