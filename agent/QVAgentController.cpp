@@ -20,7 +20,8 @@ using loomkit::Log;
 QVAgentController::QVAgentController(std::string executablePath)
     : bundlePath_(std::move(executablePath)),
       appConfig_(std::make_unique<AppConfig>()),
-      scanThread_(std::make_unique<ScanThread>()) {}
+      scanThread_(std::make_unique<ScanThread>()),
+      serverThread_(std::make_unique<QVServerThread>()) {}
 
 QVAgentController::~QVAgentController() {
   if (bundleTimer_ && loomkit::MainLoop::main()) loomkit::MainLoop::main()->cancel(bundleTimer_);
@@ -61,6 +62,10 @@ void QVAgentController::applicationDidFinishLaunching() {
   scanThread_->setAppConfig(appConfig_.get());
   scanThread_->setIPhotoLibraryPath(appConfig_->iPhotoLibraryPath());
 
+  serverThread_->setDelegate(this);
+  serverThread_->setPasswordRequired(appConfig_->passwordRequired());
+  serverThread_->setScanThread(scanThread_.get());
+
   appConfig_->addObserver([this](AppConfig::Key key) { configurationChanged(key); });
   appConfig_->monitorForChanges();
 
@@ -69,6 +74,8 @@ void QVAgentController::applicationDidFinishLaunching() {
     terminate(1);
     return;
   }
+  // Listens once the first catalog (or its absence) is handed over.
+  serverThread_->start();
 
   bundleTimer_ = loomkit::MainLoop::main()->addTimer(std::chrono::seconds(2), true, [this] { ensureBundleExists(); });
 }
@@ -84,6 +91,9 @@ void QVAgentController::configurationChanged(AppConfig::Key key) {
       Log::setLevel(appConfig_->tzLogLevel());
       LOG_INFO("log level set to %s", Log::displayName(appConfig_->tzLogLevel()));
       break;
+    case AppConfig::Key::kPasswordRequired:
+      serverThread_->setPasswordRequired(appConfig_->passwordRequired());
+      break;
     default:
       break;
   }
@@ -93,6 +103,7 @@ void QVAgentController::takeAlbumData(std::shared_ptr<const AlbumData> albumData
   if (albumData_ && albumData && albumData_->isEqualToAlbumData(*albumData)) return;
   albumData_ = std::move(albumData);
   scanThread_->setLocalAlbumData(albumData_);
+  serverThread_->setLocalAlbumData(albumData_);
 }
 
 void QVAgentController::scanThreadDidLoadAlbumDataFromCache(std::shared_ptr<const AlbumData> albumData) {
@@ -120,6 +131,17 @@ void QVAgentController::scanThreadDidFailScan(const Error& error) {
   LOG_DEBUG("scan thread did fail scan: %s", error.description().c_str());
   scanThread_->localAlbumXMLScanDidFail(error);
   LOG_INFO("Cataloging error: %s", error.description().c_str());
+}
+
+void QVAgentController::serverThreadWillProcessConnection(QVServerThread&) { ++connectionsBeingProcessed_; }
+
+void QVAgentController::serverThreadDidProcessConnection(QVServerThread&) {
+  if (connectionsBeingProcessed_ > 0) --connectionsBeingProcessed_;
+}
+
+void QVAgentController::serverThreadLocalPasswordError(const Error& error) {
+  std::string description = "Error reading password from keychain: " + error.description();
+  LOG_INFO("Password error: %s", description.c_str());
 }
 
 std::string QVAgentController::libraryPathText() const {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/QVServerThread.h"
 #include "agent/ScanThread.h"
 #include "catalog/AlbumData.h"
 #include "loomkit/shared/MainLoop.h"
@@ -14,7 +15,7 @@ namespace fotello {
 
 // Main thread only: every operation runs on the main loop (MainLoop::main()), the worker
 // threads' reports included.
-class QVAgentController final : private ScanThreadDelegate {
+class QVAgentController final : private ScanThreadDelegate, private QVServerThreadDelegate {
  public:
   // executablePath: the agent's own executable, watched for removal once launched.
   explicit QVAgentController(std::string executablePath);
@@ -38,6 +39,10 @@ class QVAgentController final : private ScanThreadDelegate {
   void scanThreadDidFinishScan(std::shared_ptr<const AlbumData> albumData) override;
   void scanThreadDidAbortScan() override;
   void scanThreadDidFailScan(const loomkit::Error& error) override;
+  // HTTP server reports.
+  void serverThreadWillProcessConnection(QVServerThread& serverThread) override;
+  void serverThreadDidProcessConnection(QVServerThread& serverThread) override;
+  void serverThreadLocalPasswordError(const loomkit::Error& error) override;  // on the serving thread
   // The configured library path for report texts.
   std::string libraryPathText() const;
   void ensureBundleExists();
@@ -49,7 +54,9 @@ class QVAgentController final : private ScanThreadDelegate {
   // Main thread only.
   std::unique_ptr<AppConfig> appConfig_;
   std::unique_ptr<ScanThread> scanThread_;
+  std::unique_ptr<QVServerThread> serverThread_;  // after scanThread_: it asks it for the status
   std::shared_ptr<const AlbumData> albumData_;  // the current local catalog, shared with the threads
+  uint64_t connectionsBeingProcessed_ = 0;       // HTTP connections being served now
   loomkit::MainLoop::Id bundleTimer_ = 0;
   bool terminating_ = false;
 };
