@@ -47,8 +47,15 @@ void AvahiConnection::connect() {
   if (!client) {
     client_ = nullptr;
     running_ = false;
-    LOG_ERROR("DNS-SD: cannot connect to avahi-daemon (%s); trying again in %lld seconds", avahi_strerror(error),
-              retrySeconds());
+    // Said once per outage: a box without a daemon would otherwise log an error every retry.
+    if (!connectFailureLogged_) {
+      LOG_ERROR("DNS-SD: cannot connect to avahi-daemon (%s); trying again in %lld seconds", avahi_strerror(error),
+                retrySeconds());
+      connectFailureLogged_ = true;
+    } else {
+      LOG_DEBUG("DNS-SD: cannot connect to avahi-daemon (%s); trying again in %lld seconds", avahi_strerror(error),
+                retrySeconds());
+    }
     retryTimer_ = tasks_.loop().addTimer(kRetryInterval, false, [this] { connect(); });
     return;
   }
@@ -96,6 +103,7 @@ void AvahiConnection::stateChanged(AvahiClientState state) {
       running_ = true;
       ranSinceConnect_ = true;
       waitingLogged_ = false;
+      connectFailureLogged_ = false;
       LOG_INFO("DNS-SD: connected to %s as %s", avahi_client_get_version_string(client_),
                avahi_client_get_host_name_fqdn(client_));
       forEachUser([this](User* user) { user->avahiClientDidStart(client_); });

@@ -8,6 +8,7 @@
 #include "tools/fotelloctl/ConfigCommand.h"
 #include "tools/fotelloctl/HashCommand.h"
 #include "tools/fotelloctl/PasswordCommand.h"
+#include "tools/fotelloctl/PeersCommand.h"
 #include "tools/fotelloctl/ScanCommand.h"
 
 namespace {
@@ -18,6 +19,7 @@ void printUsage() {
   fotello::HashCommand::printUsage();
   fotello::CatalogCommand::printUsage();
   fotello::PasswordCommand::printUsage();
+  fotello::PeersCommand::printUsage();
   fotello::ScanCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
@@ -39,6 +41,7 @@ int main(int argc, char** argv) {
   if (args[0] == "hash") return fotello::HashCommand::run(rest);
   if (args[0] == "catalog") return fotello::CatalogCommand::run(rest);
   if (args[0] == "password") return fotello::PasswordCommand::run(rest);
+  if (args[0] == "peers") return fotello::PeersCommand::run(rest);
   if (args[0] == "scan") return fotello::ScanCommand::run(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
