@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/fotelloctl/AutoCommand.h"
 #include "tools/fotelloctl/CatalogCommand.h"
 #include "tools/fotelloctl/ConfigCommand.h"
 #include "tools/fotelloctl/HashCommand.h"
@@ -19,6 +20,7 @@ void printUsage() {
   fotello::CatalogCommand::printUsage();
   fotello::PasswordCommand::printUsage();
   fotello::ScanCommand::printUsage();
+  fotello::AutoCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
   if (args[0] == "catalog") return fotello::CatalogCommand::run(rest);
   if (args[0] == "password") return fotello::PasswordCommand::run(rest);
   if (args[0] == "scan") return fotello::ScanCommand::run(rest);
+  if (args[0] == "auto") return fotello::AutoCommand::run(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
