@@ -12,9 +12,9 @@
 
 #include "loomkit/http/DNSServiceRegistry.h"
 #include "loomkit/shared/DirectoryWatcher.h"
+#include "protocol/SavedComputer.h"
 #include "sync/AutoSyncComputer.h"
 #include "sync/LiveComputer.h"
-#include "sync/SavedComputer.h"
 
 namespace fotello {
 

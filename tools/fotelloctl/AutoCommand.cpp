@@ -13,6 +13,7 @@
 #include "platform/AvahiServiceRegistry.h"
 #include "protocol/SyncComputerRecord.h"
 #include "tools/fotelloctl/NetworkPeerLookup.h"
+#include "tools/fotelloctl/SelectionText.h"
 
 namespace fotello {
 
@@ -22,19 +23,6 @@ namespace {
 
 // How long "auto add" looks for a peer given by name.
 constexpr auto kLookupTimeout = 5s;
-
-const char* selectionText(int32_t index) {
-  switch (index) {
-    case 0: return "all photos";
-    case 1: return "checked albums only";
-    case 2: return "last 30 days or checked albums";
-    case 3: return "last 60 days or checked albums";
-    case 4: return "last 90 days or checked albums";
-    case 5: return "last 180 days or checked albums";
-    case 6: return "last 365 days or checked albums";
-    default: return "checked albums only";
-  }
-}
 
 bool parseInt32(const std::string& text, int32_t* value) {
   char* end = nullptr;

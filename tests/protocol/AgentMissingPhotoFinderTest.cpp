@@ -1,4 +1,4 @@
-#include "sync/AgentMissingPhotoFinder.h"
+#include "protocol/AgentMissingPhotoFinder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 
 using fotello::AgentMissingPhotoFinder;
 using fotello::AlbumData;
-using fotello::AutoSyncComputer;
 using fotello::Photo;
 using fotello::SavedComputer;
 using fotello::test::digest;
@@ -20,8 +19,16 @@ namespace {
 const std::string kLibrary = "/home/ann/Pictures/Library";
 constexpr double kDay = 86400;
 
+struct Peer : fotello::RemoteComputer {
+  explicit Peer(std::string uuid) : uuid_(std::move(uuid)) {}
+  std::string uuid() const override { return uuid_; }
+  std::string computerName() const override { return "Kitchen"; }
+  std::shared_ptr<loomkit::NetService> netService() const override { return nullptr; }
+  std::string uuid_;
+};
+
 // Hands out one catalog, or fails like a peer that cannot be reached.
-struct FixedSource : fotello::RemoteAlbumDataSource {
+struct FixedSource : fotello::PeerDataSource {
   std::shared_ptr<const AlbumData> albumData;
   std::vector<std::string> asked;
   std::shared_ptr<const AlbumData> albumDataFromRemoteComputer(const fotello::RemoteComputer& peer,
@@ -29,6 +36,10 @@ struct FixedSource : fotello::RemoteAlbumDataSource {
     asked.push_back(peer.uuid());
     if (!albumData) loomkit::setError(error, "HTTPErrorDomain", -1, "connection refused");
     return albumData;
+  }
+  std::unique_ptr<fotello::IQVAgentStatus> statusFromRemoteComputer(const fotello::RemoteComputer&,
+                                                                    loomkit::Error*) override {
+    return nullptr;
   }
 };
 
@@ -71,7 +82,7 @@ class AgentMissingPhotoFinderTest : public ::testing::Test {
   }
 
   AgentMissingPhotoFinder finder(int32_t selection, std::set<int32_t> albums) {
-    return AgentMissingPhotoFinder(kLibrary, AutoSyncComputer(kUuid, "Kitchen", nullptr),
+    return AgentMissingPhotoFinder(kLibrary, std::make_shared<Peer>(kUuid),
                                    SavedComputer(kUuid, selection, std::move(albums)), source_);
   }
 

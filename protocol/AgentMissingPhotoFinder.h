@@ -1,5 +1,6 @@
 // The photos the agent pulls from one automatic peer: the wanted photos of its catalog (ignored
-// ones never shown) that pass the peer's saved selection, oldest first.
+// ones never shown) that pass the peer's saved selection, oldest first. fotelloctl shows the same
+// list for a peer given by address.
 #pragma once
 
 #include <cstdint>
@@ -8,20 +9,18 @@
 #include <string>
 
 #include "catalog/MissingPhotoFinder.h"
-#include "protocol/RemoteAlbumDataSource.h"
-#include "sync/AutoSyncComputer.h"
-#include "sync/SavedComputer.h"
+#include "protocol/PeerDataSource.h"
+#include "protocol/RemoteComputer.h"
+#include "protocol/SavedComputer.h"
 
 namespace fotello {
 
-// Created, used once and dropped by one thread (the pull thread). The source must outlive it.
+// Created, used once and dropped by one thread (the pull thread). The source must outlive it; the
+// peer (an AutoSyncComputer for the agent) is only read.
 class AgentMissingPhotoFinder {
  public:
-  // Seconds between 1970-01-01 and 2001-01-01 UTC, the reference date of photo dates.
-  static constexpr double kReferenceDateOffset = 978307200.0;
-
-  AgentMissingPhotoFinder(std::string iPhotoLibraryPath, AutoSyncComputer asc, SavedComputer savedComputer,
-                          RemoteAlbumDataSource& source = RemoteAlbumDataSource::peerRequestSource());
+  AgentMissingPhotoFinder(std::string iPhotoLibraryPath, std::shared_ptr<const RemoteComputer> asc, SavedComputer savedComputer,
+                          PeerDataSource& source = PeerDataSource::peerRequestSource());
 
   // Fetches the peer's catalog and returns its wanted photos that match the criteria, in order
   // of date taken. Nothing with the error of the fetch or of a set file. The photos belong to
@@ -43,16 +42,16 @@ class AgentMissingPhotoFinder {
   // The current time in seconds since 2001-01-01 UTC.
   static double now();
 
-  const AutoSyncComputer& autoSyncComputer() const { return asc_; }
+  const RemoteComputer& remoteComputer() const { return *asc_; }
   const SavedComputer& savedComputer() const { return savedComputer_; }
 
  private:
   bool isInCheckedAlbum(const Photo& photo) const;
 
   const std::string iPhotoLibraryPath_;
-  const AutoSyncComputer asc_;
+  const std::shared_ptr<const RemoteComputer> asc_;
   const SavedComputer savedComputer_;
-  RemoteAlbumDataSource& source_;
+  PeerDataSource& source_;
   MissingPhotoFinder::PhotoList remotePhotos_;
   std::shared_ptr<const AlbumData> remoteAlbumData_;
 };

@@ -1,19 +1,27 @@
-#include "sync/AgentMissingPhotoFinder.h"
+#include "protocol/AgentMissingPhotoFinder.h"
 
 #include <chrono>
+#include <cstdlib>
+
+#include "loomkit/shared/Log.h"
 
 namespace fotello {
 
-AgentMissingPhotoFinder::AgentMissingPhotoFinder(std::string iPhotoLibraryPath, AutoSyncComputer asc,
-                                                 SavedComputer savedComputer, RemoteAlbumDataSource& source)
+AgentMissingPhotoFinder::AgentMissingPhotoFinder(std::string iPhotoLibraryPath, std::shared_ptr<const RemoteComputer> asc,
+                                                 SavedComputer savedComputer, PeerDataSource& source)
     : iPhotoLibraryPath_(std::move(iPhotoLibraryPath)),
       asc_(std::move(asc)),
       savedComputer_(std::move(savedComputer)),
-      source_(source) {}
+      source_(source) {
+  if (!asc_) {
+    LOG_ERROR("AgentMissingPhotoFinder needs a peer");
+    std::abort();
+  }
+}
 
 std::optional<MissingPhotoFinder::PhotoList> AgentMissingPhotoFinder::sortedWantedRemotePhotos(loomkit::Error* error) {
   remotePhotos_.clear();
-  auto albumData = source_.albumDataFromRemoteComputer(asc_, error);
+  auto albumData = source_.albumDataFromRemoteComputer(*asc_, error);
   if (!albumData) return std::nullopt;
   remoteAlbumData_ = std::move(albumData);
 
@@ -45,7 +53,7 @@ std::optional<double> AgentMissingPhotoFinder::periodForSelectionIndex(int32_t i
 
 double AgentMissingPhotoFinder::now() {
   using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count() - kReferenceDateOffset;
+  return duration<double>(system_clock::now().time_since_epoch()).count() - Roll::kReferenceDateSince1970;
 }
 
 bool AgentMissingPhotoFinder::photoMatchesCriteria(const Photo& photo, double now) const {

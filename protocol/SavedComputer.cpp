@@ -1,4 +1,4 @@
-#include "sync/SavedComputer.h"
+#include "protocol/SavedComputer.h"
 
 #include "loomkit/shared/Format.h"
 
