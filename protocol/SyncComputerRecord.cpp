@@ -170,13 +170,12 @@ std::optional<SyncComputerRecord> SyncComputerRecord::initFromFile(const std::st
   auto dict = loomkit::DictNode::dictNodeWithXMLData(*contents, error);
   if (!dict) return std::nullopt;
 
+  // The version is a 32-bit number; a missing one counts as 0.
   const auto* version = dict->integerNodeForKey("dataVersion");
-  int64_t found = version ? version->longlongValue() : 0;
+  const int32_t found = version ? version->intValue() : 0;
   if (found != kDataVersion) {
-    // Shown as the record's 32-bit number, as it was written.
     loomkit::setError(error, kSyncComputerRecordErrorDomain, kInvalidDataVersion,
-                      strprintf("invalid data version %d (expected %d)", static_cast<int>(version ? version->intValue() : 0),
-                                static_cast<int>(kDataVersion)));
+                      strprintf("invalid data version %d (expected %d)", found, static_cast<int>(kDataVersion)));
     return std::nullopt;
   }
 

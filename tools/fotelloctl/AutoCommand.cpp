@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -74,7 +75,12 @@ std::vector<SyncComputerRecord> savedRecordsNamed(const std::string& peer) {
 
 // Who peer is: an identifier is taken as it stands; anything else is looked up on the network.
 std::optional<NetworkPeerLookup::Peer> resolvePeer(const std::string& peer) {
-  if (SyncComputerRecord::isValidUUID(peer)) return NetworkPeerLookup::Peer{peer, "", "", ""};
+  if (SyncComputerRecord::isValidUUID(peer)) {
+    // Agents announce their identifiers in upper case, and the agent matches them exactly.
+    std::string uuid = peer;
+    for (char& c : uuid) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return NetworkPeerLookup::Peer{uuid, "", "", ""};
+  }
   loomkit::PollMainLoop loop;
   loomkit::MainLoop::setMain(&loop);
   std::vector<NetworkPeerLookup::Peer> found;

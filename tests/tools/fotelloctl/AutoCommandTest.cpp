@@ -38,7 +38,9 @@ TEST_F(AutoCommandTest, AddsListsChangesAndRemovesAPeerGivenByIdentifier) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "no automatic peers\n");
 
-  r = run({"add", kKitchen, "--selection", "3", "--album", "9", "--album", "5"});
+  std::string lower = kKitchen;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  r = run({"add", lower, "--selection", "3", "--album", "9", "--album", "5"});  // stored in upper case
   ASSERT_EQ(r.status, 0) << r.output;
   auto record = saved(kKitchen);
   ASSERT_TRUE(record);
