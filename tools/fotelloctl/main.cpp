@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/fotelloctl/AutoCommand.h"
 #include "tools/fotelloctl/CatalogCommand.h"
 #include "tools/fotelloctl/ConfigCommand.h"
 #include "tools/fotelloctl/HashCommand.h"
 #include "tools/fotelloctl/PasswordCommand.h"
 #include "tools/fotelloctl/PeersCommand.h"
 #include "tools/fotelloctl/ScanCommand.h"
+#include "tools/fotelloctl/WantedCommand.h"
 
 namespace {
 
@@ -21,6 +23,8 @@ void printUsage() {
   fotello::PasswordCommand::printUsage();
   fotello::PeersCommand::printUsage();
   fotello::ScanCommand::printUsage();
+  fotello::AutoCommand::printUsage();
+  fotello::WantedCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -43,6 +47,8 @@ int main(int argc, char** argv) {
   if (args[0] == "password") return fotello::PasswordCommand::run(rest);
   if (args[0] == "peers") return fotello::PeersCommand::run(rest);
   if (args[0] == "scan") return fotello::ScanCommand::run(rest);
+  if (args[0] == "auto") return fotello::AutoCommand::run(rest);
+  if (args[0] == "wanted") return fotello::WantedCommand::run(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
