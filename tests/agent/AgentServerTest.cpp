@@ -14,10 +14,12 @@
 #include <thread>
 
 #include "catalog/AlbumData.h"
+#include "loomkit/crypto/MD5Hash.h"
 #include "loomkit/crypto/SHA1Hash.h"
 #include "loomkit/io/Gzip.h"
 #include "protocol/AppConfig.h"
 #include "protocol/IQVAgentStatus.h"
+#include "protocol/IQVKeyChain.h"
 #include "tests/loomkit/httpserver/HTTPTestPeers.h"
 #include "tests/support/TestSupport.h"
 
@@ -145,6 +147,42 @@ TEST_F(AgentServerTest, CatalogedLibraryIsServedToPeers) {
     EXPECT_EQ(bodyOf(response), fotello::test::readFile(path));
   }
   EXPECT_TRUE(agent_->running());
+}
+
+TEST_F(AgentServerTest, PasswordRequirementFollowsTheConfiguration) {
+  makeLibrary(1);
+  int port = startAgent(3);
+  ASSERT_NE(port, 0) << agent_->output();
+  fotello::test::ScopedEnv home("FOTELLO_HOME", home_.path());
+  ASSERT_TRUE(fotello::IQVKeyChain::setLocalPassword("open sesame"));
+  const std::string digest = "X-QV-PasswordMD5: " + loomkit::MD5Hash::hashString("open sesame") + "\r\n";
+  // The first line of the answer to "/status", with or without the digest.
+  auto statusLine = [&](bool withDigest) {
+    TestClient client(port);
+    client.get("/status", "X-QV-Version: 2\r\n" + (withDigest ? digest : std::string()));
+    std::string response = client.readResponse();
+    return response.substr(0, response.find("\r\n"));
+  };
+  auto becomes = [&](const std::string& line) {
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (statusLine(false) != line) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
+  };
+  EXPECT_EQ(statusLine(false), "HTTP/1.1 200 OK");
+
+  auto setRequired = [&](bool required) {
+    fotello::AppConfig config;
+    ASSERT_TRUE(config.loadWithCreateNew(false));
+    config.setPasswordRequired(required);
+  };
+  setRequired(true);
+  EXPECT_TRUE(becomes("HTTP/1.1 403 Unknown")) << agent_->output();
+  EXPECT_EQ(statusLine(true), "HTTP/1.1 200 OK");
+  setRequired(false);
+  EXPECT_TRUE(becomes("HTTP/1.1 200 OK")) << agent_->output();
 }
 
 // 2,000 idle connections from one host: the agent keeps a bounded number of connections, threads
