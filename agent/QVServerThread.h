@@ -114,15 +114,14 @@ class QVServerThread final : private loomkit::ConnectionHandler {
   // Sleeps up to the given time, less when stop() is called; false once stopping.
   bool pause(std::chrono::milliseconds duration);
 
-  // Constant after construction.
   const uint32_t bindAddress_;
-  ScanThread* scanThread_ = nullptr;  // set before run()
+  ScanThread* scanThread_ = nullptr;  // set before start() or run(), constant afterwards
   std::thread thread_;                // start()'s thread; main thread only
 
   std::atomic<bool> passwordRequired_{false};
 
   mutable std::mutex mutex_;  // "QVServerThread lock"
-  std::condition_variable changed_;  // stop() was called, or run() ended
+  std::condition_variable changed_;  // bound, stopping, or run() ended
   // Guarded by mutex_.
   QVServerThreadDelegate* delegate_ = nullptr;
   std::shared_ptr<loomkit::ServerListenSocket> listenSocket_;
@@ -132,7 +131,8 @@ class QVServerThread final : private loomkit::ConnectionHandler {
   bool running_ = false;
   std::set<std::shared_ptr<PendingReport>> pendingReports_;
 
-  // Declared last: destroyed first, after every connection thread ended.
+  // Declared last; the destructor ends it first, which closes every connection and waits for
+  // its thread.
   std::unique_ptr<loomkit::ConnectionServer> connectionServer_;
 };
 

@@ -7,7 +7,14 @@
 #   3. "/albumdata" of a 100,000-photo catalog: the first request (which compresses the catalog)
 #      and the requests after it (target: under 50 ms each).
 #
-#   bench/agent_http_vs_nginx.sh [BUILD_DIR]     (PHOTOS, DURATION override 100000 and 5 s)
+#   bench/agent_http_vs_nginx.sh [BUILD_DIR]     (PHOTOS, DURATION, ROUNDS override 100000, 3 s, 3)
+#
+# The agent and nginx runs alternate, ROUNDS times each, and the best of each side's rounds
+# counts, so that a burst of other load on the machine does not fall on one side only. Each side's
+# requests per CPU-second it used (its processes' user and system time) are shown as well: on a
+# busy machine the rate also depends on how many threads compete for the processors (the agent
+# serves each connection on a thread of its own, nginx runs one worker per processor), the CPU
+# figure does not.
 #
 # Builds nothing: BUILD_DIR (default build) must hold agent/fotello-agent, tools/photolib,
 # tools/fotelloctl and bench/AlbumXMLScanBench (-DFOTELLO_BUILD_BENCH=ON). Everything runs in a
@@ -17,7 +24,8 @@ set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
 photos=${PHOTOS:-100000}
-seconds=${DURATION:-5}
+seconds=${DURATION:-3}
+rounds=${ROUNDS:-3}
 
 if [[ -z ${FOTELLO_BENCH_NETNS:-} ]]; then
   [[ $(id -u) -eq 0 ]] || { echo "must run as root (it runs in a private network namespace)" >&2; exit 1; }
@@ -64,9 +72,43 @@ start_agent() {
   exit 1
 }
 
-# wrk's requests per second.
+# wrk's requests per second, and the total count of requests.
 wrk_rate() { wrk "$@" | sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
+# CPU seconds (user + system) used so far by the processes $@ and their threads.
+cpu_seconds() {
+  local ticks=0 pid
+  for pid in "$@"; do
+    ticks=$((ticks + $(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+  done
+  awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { print t / hz }'
+}
+# One wrk run against URL $2 with $3 connections, on behalf of the server processes in $1 (a
+# space-separated list); prints "requests/s requests-per-CPU-second".
+measure() {
+  local pids=$1 url=$2 connections=$3 before after out
+  shift 3
+  before=$(cpu_seconds $pids)
+  out=$(wrk -t2 -c"$connections" -d"${seconds}s" "$@" "$url")
+  after=$(cpu_seconds $pids)
+  awk -v rate="$(sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' <<<"$out")" \
+      -v total="$(sed -n 's/^ *\([0-9]*\) requests in .*/\1/p' <<<"$out")" -v cpu="$(awk -v a="$after" -v b="$before" 'BEGIN { print a - b }')" \
+      'BEGIN { printf "%s %.0f\n", rate, (cpu > 0 ? total / cpu : 0) }'
+}
+# Alternating rounds against agent URL $1 (with the version header) and nginx URL $2 with $3
+# connections; sets agent_best, nginx_best (requests per second) and agent_cpu, nginx_cpu
+# (requests per CPU-second of the server), each the best of its rounds.
+compare() {
+  agent_best=0 nginx_best=0 agent_cpu=0 nginx_cpu=0
+  local r rate cpu
+  for ((r = 0; r < rounds; r++)); do
+    read -r rate cpu <<<"$(measure "$agent_pid" "$1" "$3" "${version[@]}")"
+    agent_best=$(max "$agent_best" "$rate") agent_cpu=$(max "$agent_cpu" "$cpu")
+    read -r rate cpu <<<"$(measure "$nginx_pids" "$2" "$3")"
+    nginx_best=$(max "$nginx_best" "$rate") nginx_cpu=$(max "$nginx_cpu" "$cpu")
+  done
+}
 
 # --- a small library: a 4 MiB original and a small one, cataloged before the agent starts
 library=$work/Pictures/Library
@@ -79,6 +121,7 @@ FOTELLO_HOME=$work/home "$build/tools/fotelloctl" scan "$library" >/dev/null
 big_sha1=$(sha1sum "$library/big.mov" | cut -c1-40)
 start_agent "$work/home" "$library"
 port=$agent_port
+agent_pid=${pids[-1]}
 status_bytes=$(curl -s -H "X-QV-Version: 2" "http://127.0.0.1:$port/status" | wc -c)
 curl -s -f -o "$work/big.check" -H "X-QV-Version: 2" "http://127.0.0.1:$port/photos/$big_sha1/fullsize"
 cmp -s "$work/big.check" "$library/big.mov" || { echo "the agent sent a different file" >&2; exit 1; }
@@ -118,22 +161,23 @@ EOF
 nice -n 19 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf"
 for _ in $(seq 50); do [[ -s $work/nginx/nginx.pid ]] && break; sleep 0.1; done
 curl -s -f -o /dev/null "http://127.0.0.1:$nginx_port/status" || { echo "nginx does not answer" >&2; exit 1; }
+nginx_pids="$(cat "$work/nginx/nginx.pid") $(pgrep -P "$(cat "$work/nginx/nginx.pid")" | tr '\n' ' ')"
 
 agent_url=http://127.0.0.1:$port
 nginx_url=http://127.0.0.1:$nginx_port
 version=(-H "X-QV-Version: 2")
 
-echo "== /status: $status_bytes-byte body, 16 keep-alive connections, ${seconds} s each"
+echo "== /status: $status_bytes-byte body, 16 keep-alive connections, best of $rounds x ${seconds} s"
 wrk -t2 -c16 -d1s "${version[@]}" "$agent_url/status" >/dev/null  # warm-up
-agent_status=$(wrk_rate -t2 -c16 -d"${seconds}s" "${version[@]}" "$agent_url/status")
-nginx_status=$(wrk_rate -t2 -c16 -d"${seconds}s" "$nginx_url/status")
-echo "agent: $agent_status req/s   nginx: $nginx_status req/s   ratio: $(ratio "$agent_status" "$nginx_status") (target 0.5)"
+compare "$agent_url/status" "$nginx_url/status" 16
+echo "agent: $agent_best req/s   nginx: $nginx_best req/s   ratio: $(ratio "$agent_best" "$nginx_best") (target 0.5)"
+echo "per CPU-second of the server: agent $agent_cpu, nginx $nginx_cpu, ratio $(ratio "$agent_cpu" "$nginx_cpu")"
 
-echo "== 4 MiB full-size file, 4 keep-alive connections, ${seconds} s each"
-agent_big=$(wrk_rate -t2 -c4 -d"${seconds}s" "${version[@]}" "$agent_url/photos/$big_sha1/fullsize")
-nginx_big=$(wrk_rate -t2 -c4 -d"${seconds}s" "$nginx_url/big.mov")
+echo "== 4 MiB full-size file, 4 keep-alive connections, best of $rounds x ${seconds} s"
+compare "$agent_url/photos/$big_sha1/fullsize" "$nginx_url/big.mov" 4
 mibps() { awk -v r="$1" 'BEGIN { printf "%.0f MiB/s", r * 4 }'; }
-echo "agent: $(mibps "$agent_big")   nginx: $(mibps "$nginx_big")   ratio: $(ratio "$agent_big" "$nginx_big") (target 0.7)"
+echo "agent: $(mibps "$agent_best")   nginx: $(mibps "$nginx_best")   ratio: $(ratio "$agent_best" "$nginx_best") (target 0.7)"
+echo "per CPU-second of the server: agent $(mibps "$agent_cpu"), nginx $(mibps "$nginx_cpu"), ratio $(ratio "$agent_cpu" "$nginx_cpu")"
 
 # --- a catalog of $photos photos, from the generated library the catalog benchmarks use
 echo "== /albumdata of a $photos-photo catalog"
