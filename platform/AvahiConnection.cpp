@@ -47,9 +47,10 @@ void AvahiConnection::connect() {
   if (!client) {
     client_ = nullptr;
     running_ = false;
-    // Said once per outage: a box without a daemon would otherwise log an error every retry.
+    // Said once per outage, as a warning: the agent works on without DNS-SD and keeps trying, and
+    // a box without a daemon would otherwise fill the log with a line every retry.
     if (!connectFailureLogged_) {
-      LOG_ERROR("DNS-SD: cannot connect to avahi-daemon (%s); trying again in %lld seconds", avahi_strerror(error),
+      LOG_WARN("DNS-SD: cannot connect to avahi-daemon (%s); trying again in %lld seconds", avahi_strerror(error),
                 retrySeconds());
       connectFailureLogged_ = true;
     } else {

@@ -61,7 +61,7 @@ class AvahiConnection {
   bool lost_ = false;            // a reconnect is under way
   bool ranSinceConnect_ = false;  // the current client reached RUNNING at least once
   bool waitingLogged_ = false;
-  bool connectFailureLogged_ = false;  // the ERROR of a failing connect was written this outage
+  bool connectFailureLogged_ = false;  // the warning of a failing connect was written this outage
   loomkit::MainLoop::Id retryTimer_ = 0;
   std::vector<User*> users_;
 };
