@@ -8,6 +8,7 @@
 #include "tools/fotelloctl/ConfigCommand.h"
 #include "tools/fotelloctl/HashCommand.h"
 #include "tools/fotelloctl/PasswordCommand.h"
+#include "tools/fotelloctl/PeerCommand.h"
 #include "tools/fotelloctl/ScanCommand.h"
 
 namespace {
@@ -19,6 +20,7 @@ void printUsage() {
   fotello::CatalogCommand::printUsage();
   fotello::PasswordCommand::printUsage();
   fotello::ScanCommand::printUsage();
+  fotello::PeerCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -40,6 +42,8 @@ int main(int argc, char** argv) {
   if (args[0] == "catalog") return fotello::CatalogCommand::run(rest);
   if (args[0] == "password") return fotello::PasswordCommand::run(rest);
   if (args[0] == "scan") return fotello::ScanCommand::run(rest);
+  if (args[0] == "get") return fotello::PeerCommand::runGet(rest);
+  if (args[0] == "status") return fotello::PeerCommand::runStatus(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
