@@ -430,7 +430,8 @@ std::unique_ptr<InputStream> URLConnection::executeRequestWithBody(const Bytes* 
   std::optional<uint64_t> known = body->knownLength();
   if (known && *known > maxBodyLength_) return tooLong();
   Bytes data;
-  if (known) data.reserve(*known);
+  // An announced length is only a promise: reserve no more than a first step of it.
+  if (known) data.reserve(std::min<uint64_t>(*known, 1024 * 1024));
   for (;;) {
     const size_t size = data.size();
     // One byte beyond the bound is room enough to see that the body is too long.

@@ -197,4 +197,25 @@ TEST_F(URLConnectionTest, AStreamedBodyEndsWithTheNextExecutionAndAConnectionClo
   EXPECT_FALSE(after.connection->reusedConnection());
 }
 
+TEST_F(URLConnectionTest, ARequestOnAKeptConnectionThatTheServerDropsIsSentAgainOnANewOne) {
+  // The second request arrives just as the server gives up the idle connection: it reads the
+  // request and closes without an answer, which a GET may safely be sent again for.
+  server.handler.route("/status", [](const loomkit::ServerHTTPRequest&, int number) {
+    return number == 2 ? ScriptedAnswer::raw("", true) : ScriptedAnswer::answer(200, "ok " + std::to_string(number));
+  });
+  EXPECT_EQ(fetch(factory, server.url("/status")).body, "ok 1");
+  Fetched again = fetch(factory, server.url("/status"));
+  EXPECT_EQ(again.body, "ok 3") << again.error.text();
+  EXPECT_FALSE(again.connection->reusedConnection());
+  EXPECT_EQ(server.handler.connections, 2);
+  // A new connection that is dropped like that is a failure: nothing was reused.
+  server.handler.route("/drop", ScriptedAnswer::raw("", true));
+  URLConnection fresh(server.url("/drop"), "GET");
+  Error error;
+  EXPECT_FALSE(fresh.executeRequest(&error));
+  EXPECT_TRUE(error.is(loomkit::BufferedInputStream::errorDomain(), loomkit::BufferedInputStream::kEndOfStreamCode))
+      << error.text();
+  EXPECT_EQ(server.handler.requestCount("/drop"), 1);
+}
+
 }  // namespace
