@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "loomkit/http/HTTPConnectionFactory.h"
 #include "loomkit/io/DataOutputStream.h"
 #include "loomkit/io/Gzip.h"
@@ -216,6 +218,12 @@ TEST_F(URLConnectionTest, ARequestOnAKeptConnectionThatTheServerDropsIsSentAgain
   EXPECT_TRUE(error.is(loomkit::BufferedInputStream::errorDomain(), loomkit::BufferedInputStream::kEndOfStreamCode))
       << error.text();
   EXPECT_EQ(server.handler.requestCount("/drop"), 1);
+}
+
+TEST(URLConnectionDeathTest, ARequestRunsOnlyOnTheThreadThatMadeIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  URLConnection request("http://127.0.0.1:9/status", "GET");
+  EXPECT_DEATH(std::thread([&] { request.executeRequest(); }).join(), "must be on same thread!");
 }
 
 }  // namespace
