@@ -19,6 +19,7 @@
 #include "loomkit/io/IntegerIO.h"
 #include "loomkit/shared/Format.h"
 #include "loomkit/shared/Log.h"
+#include "protocol/IQVData.h"
 
 namespace fotello {
 
@@ -212,6 +213,13 @@ std::unique_ptr<AlbumData> AlbumData::newFromData(std::shared_ptr<const loomkit:
   const uint64_t length = data->size();
   loomkit::BufferedInputStream in(std::make_unique<loomkit::DataInputStream>(std::move(data)));
   return loadFromStream(in, length, std::nullopt, error);
+}
+
+std::unique_ptr<AlbumData> AlbumData::newFromRemoteComputer(const RemoteComputer& peer, Error* error) {
+  LOG_DEBUG("getting /albumdata from %s", peer.computerName().c_str());
+  std::optional<loomkit::Bytes> data = IQVData::dataFromRemoteComputer(peer, "/albumdata", nullptr, error);
+  if (!data) return nullptr;
+  return newFromData(std::make_shared<const loomkit::Bytes>(std::move(*data)), error);
 }
 
 std::unique_ptr<AlbumData> AlbumData::loadFromStream(loomkit::BufferedInputStream& from, uint64_t byteCount,

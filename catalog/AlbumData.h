@@ -24,6 +24,8 @@
 
 namespace fotello {
 
+class RemoteComputer;
+
 // Domain of the catalog's own failures (code -1).
 inline constexpr std::string_view kAlbumDataErrorDomain = "AlbumDataErrorDomain";
 
@@ -69,6 +71,10 @@ class AlbumData {
   // A catalog from its bytes, such as a peer's "/albumdata" body; it has no library path.
   static std::unique_ptr<AlbumData> newFromData(std::shared_ptr<const loomkit::Bytes> data,
                                                 loomkit::Error* error = nullptr);
+  // A peer's catalog, fetched from its agent's "/albumdata" (IQVData; the body arrives
+  // decompressed) and loaded as newFromData does; logs "getting /albumdata from %@" at DEBUG.
+  // Fails with the request's or the load's error.
+  static std::unique_ptr<AlbumData> newFromRemoteComputer(const RemoteComputer& peer, loomkit::Error* error = nullptr);
   // Reads the catalog format: version 5 (else "invalid AlbumData version %u; expected %u"), the
   // photos, albums, rolls and scan date. byteCount, the most bytes the stream can hold, bounds
   // what is reserved for the counts read; memory otherwise grows only with the records actually

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <limits>
 #include <vector>
@@ -10,8 +11,10 @@
 #include "catalog/AlbumData.h"
 #include "loomkit/io/Utf8.h"
 #include "loomkit/shared/Computer.h"
+#include "loomkit/io/BufferedInputStream.h"
 #include "loomkit/shared/Log.h"
 #include "protocol/AppConfig.h"
+#include "protocol/IQVData.h"
 
 namespace fotello {
 
@@ -246,6 +249,36 @@ std::string IQVAgentStatus::currentUserName() {
   }
   const char* user = std::getenv("USER");
   return user ? user : "";
+}
+
+std::unique_ptr<IQVAgentStatus> IQVAgentStatus::newFromRemoteComputer(const RemoteComputer& peer,
+                                                                      loomkit::Error* error) {
+  return newFromRemoteComputer(peer, IQVData::requestHeadersForRemoteComputer(peer), error);
+}
+
+std::unique_ptr<IQVAgentStatus> IQVAgentStatus::newFromRemoteComputer(
+    const RemoteComputer& peer, const std::vector<std::pair<std::string, std::string>>& headers,
+    loomkit::Error* error) {
+  // The request client reports only "failed to get" when no address answered; whether the
+  // connection was reset shows in the transport failure behind it.
+  auto wasReset = [](const loomkit::Error& e) {
+    return e.is(loomkit::BufferedInputStream::errorDomain(), loomkit::BufferedInputStream::kEndOfStreamCode) ||
+           e.is(loomkit::kUnixErrorDomain, ECONNRESET);
+  };
+  loomkit::Error failure;
+  loomkit::Error transportFailure;
+  std::optional<loomkit::Bytes> data =
+      IQVData::dataFromRemoteComputer(peer, "/status", headers, nullptr, &transportFailure, &failure);
+  if (!data && (wasReset(failure) || wasReset(transportFailure))) {
+    LOG_DEBUG("connection was reset getting status from %s; retrying", peer.computerName().c_str());
+    failure = loomkit::Error();
+    data = IQVData::dataFromRemoteComputer(peer, "/status", headers, nullptr, nullptr, &failure);
+  }
+  if (!data) {
+    loomkit::passError(error, failure);
+    return nullptr;
+  }
+  return newWithTXTRecordData(*data, error);
 }
 
 }  // namespace fotello

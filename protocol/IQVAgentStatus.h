@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "loomkit/io/Bytes.h"
 #include "loomkit/shared/Error.h"
@@ -17,6 +19,7 @@ namespace fotello {
 
 class AlbumData;
 class AppConfig;
+class RemoteComputer;
 
 inline constexpr std::string_view kIQVAgentStatusErrorDomain = "IQVAgentStatusErrorDomain";
 
@@ -57,6 +60,18 @@ class IQVAgentStatus {
                                                               loomkit::Error* error = nullptr) {
     return newWithTXTRecordData(data.data(), data.size(), error);
   }
+
+  // A peer's status, fetched from its agent's "/status" (IQVData, with the stored password). A
+  // first attempt that meets a reset connection ("UnixErrorDomain" ECONNRESET) or an early end
+  // of the answer (BufferedInputStream's end-of-stream code) is logged at DEBUG as "connection
+  // was reset getting status from %@; retrying" and made once more; any other failure, and a
+  // second one, is passed on unchanged, as is a failure to parse the body.
+  static std::unique_ptr<IQVAgentStatus> newFromRemoteComputer(const RemoteComputer& peer,
+                                                               loomkit::Error* error = nullptr);
+  // The same with the request headers given (IQVData::Headers), for the tools.
+  static std::unique_ptr<IQVAgentStatus> newFromRemoteComputer(
+      const RemoteComputer& peer, const std::vector<std::pair<std::string, std::string>>& headers,
+      loomkit::Error* error = nullptr);
 
   const std::optional<double>& scanDate() const { return scanDate_; }
   const std::optional<loomkit::Error>& scanError() const { return scanError_; }

@@ -52,6 +52,8 @@ class BufferedInputStream final : public InputStream {
 
   // The total of bytes handed out by read and the exact reads.
   uint64_t bytesReceived() const { return totalBytesReceived_; }
+  // The bytes read from the underlying stream and not yet handed out.
+  uint64_t bufferedByteCount() const { return len_ - pos_; }
   // The stream read from, still owned by this one.
   InputStream& underlyingStream() const { return *underlying_; }
   // "<BufferedInputStream: underlying=%@>".

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "catalog/AlbumData.h"
+#include "protocol/AddressRemoteComputer.h"
+#include "tools/fotelloctl/PeerCommand.h"
 #include "loomkit/io/Utf8.h"
 #include "loomkit/shared/Format.h"
 
@@ -186,10 +188,54 @@ std::unique_ptr<AlbumData> load(const std::string& file, loomkit::Error* error) 
 void CatalogCommand::printUsage() {
   std::fprintf(stderr,
                "  fotelloctl catalog show [--json] FILE     decode a catalog file (albumData.dat or a peer's\n"
-               "                                            /albumdata body; - reads standard input)\n");
+               "                                            /albumdata body; - reads standard input)\n"
+               "  fotelloctl catalog fetch [--json] HOST:PORT [--password P] [--uuid UUID]\n"
+               "                                            load an agent's catalog and show it\n");
 }
 
-int CatalogCommand::run(const std::vector<std::string>& args) {
+namespace {
+
+// A peer's catalog: with the stored password of --uuid through the catalog's own fetch, or with
+// the digest of --password.
+std::unique_ptr<AlbumData> fetch(const PeerCommand::PeerOptions& options, loomkit::Error* error) {
+  auto peer = AddressRemoteComputer::fromHostAndPort(options.address, options.uuid, error);
+  if (!peer) return nullptr;
+  if (!options.password) return AlbumData::newFromRemoteComputer(*peer, error);
+  auto data = IQVData::dataFromRemoteComputer(*peer, "/albumdata", options.headers(), nullptr, nullptr, error);
+  if (!data) return nullptr;
+  return AlbumData::newFromData(std::make_shared<const loomkit::Bytes>(std::move(*data)), error);
+}
+
+}  // namespace
+
+int CatalogCommand::run(const std::vector<std::string>& arguments) {
+  if (!arguments.empty() && arguments[0] == "fetch") {
+    std::vector<std::string> args(arguments.begin() + 1, arguments.end());
+    PeerCommand::PeerOptions options;
+    bool asJSON = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == "--json") {
+        asJSON = true;
+        args.erase(args.begin() + static_cast<long>(i));
+        break;
+      }
+    }
+    if (!PeerCommand::takePeerOptions(args, options) || args.size() != 1) {
+      printUsage();
+      return 2;
+    }
+    options.address = args[0];
+    loomkit::Error error;
+    std::unique_ptr<AlbumData> catalog = fetch(options, &error);
+    if (!catalog) {
+      std::fprintf(stderr, "fotelloctl: %s: %s\n", options.address.c_str(), error.description().c_str());
+      return 1;
+    }
+    if (asJSON) printJSON(*catalog);
+    else printSummary(*catalog);
+    return 0;
+  }
+  const std::vector<std::string>& args = arguments;
   const bool asJSON = args.size() == 3 && args[1] == "--json";
   if (args.empty() || args[0] != "show" || !(args.size() == 2 || asJSON)) {
     printUsage();

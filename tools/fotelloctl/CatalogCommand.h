@@ -1,4 +1,5 @@
-// "fotelloctl catalog show [--json] FILE": decode a catalog file or a peer's catalog body.
+// "fotelloctl catalog show [--json] FILE": decode a catalog file or a peer's catalog body;
+// "fotelloctl catalog fetch [--json] HOST:PORT": load an agent's catalog over the network.
 #pragma once
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "tools/fotelloctl/HashCommand.h"
 #include "tools/fotelloctl/PasswordCommand.h"
 #include "tools/fotelloctl/PeersCommand.h"
+#include "tools/fotelloctl/PeerCommand.h"
 #include "tools/fotelloctl/ScanCommand.h"
 #include "tools/fotelloctl/WantedCommand.h"
 
@@ -25,6 +26,7 @@ void printUsage() {
   fotello::ScanCommand::printUsage();
   fotello::AutoCommand::printUsage();
   fotello::WantedCommand::printUsage();
+  fotello::PeerCommand::printUsage();
   std::fprintf(stderr, "  fotelloctl --version\n");
 }
 
@@ -49,6 +51,8 @@ int main(int argc, char** argv) {
   if (args[0] == "scan") return fotello::ScanCommand::run(rest);
   if (args[0] == "auto") return fotello::AutoCommand::run(rest);
   if (args[0] == "wanted") return fotello::WantedCommand::run(rest);
+  if (args[0] == "get") return fotello::PeerCommand::runGet(rest);
+  if (args[0] == "status") return fotello::PeerCommand::runStatus(rest);
   std::fprintf(stderr, "fotelloctl: unknown command %s\n", args[0].c_str());
   printUsage();
   return 2;
