@@ -55,19 +55,29 @@ std::unique_ptr<AlbumData> AlbumXMLScanner::scan(const AlbumData* previous, bool
       if (auto key = photo.iPhotoKey()) previousPhotosByIPhotoKey_.emplace(*key, &photo);
     }
   }
+  // While the index is parsed, a worker thread reads the library digest set and stamps the
+  // photos' files as they are parsed, so that the walk below finds an unchanged file's stamp
+  // ready instead of waiting on a stat.
+  SHA1DatFile librarySHA1s = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
+  Error sha1sError;
+  bool sha1sLoaded = false;
+  checker_.emplace([&] { sha1sLoaded = librarySHA1s.load(&sha1sError); });
   Error parseError;
-  if (!(useSAXParser ? parseWithSAXParser(&parseError) : parseWithDocumentReader(&parseError))) {
+  const bool parsed = useSAXParser ? parseWithSAXParser(&parseError) : parseWithDocumentReader(&parseError);
+  stamps_ = checker_->finish();
+  checker_.reset();
+  if (!parsed) {
     LOG_ERROR("parse error: %s", parseError.description().c_str());
     loomkit::passError(error, parseError);
     return nullptr;
   }
   if (!updateSHA1s(error)) return nullptr;
+  stamps_ = {};
 
-  // The digest set is read before the photos go into the catalog, which keeps the digests of
-  // photos it drops too; only the digests the set lacks are held apart.
-  SHA1DatFile librarySHA1s = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
-  Error sha1sError;
-  std::optional<SHA1DatFile::SHA1Set> missing = missingSHA1s(librarySHA1s, parsedPhotos_, &sha1sError);
+  // The digests the set lacks are taken before the photos go into the catalog, which drops
+  // some of them (their digests are kept in the set all the same).
+  std::optional<SHA1DatFile::SHA1Set> missing;
+  if (sha1sLoaded) missing = missingSHA1s(librarySHA1s, parsedPhotos_);
   auto catalog = std::make_unique<AlbumData>(iPhotoLibraryPath_, std::move(parsedPhotos_), std::move(parsedAlbums_),
                                              std::move(parsedRolls_), start);
   parsedPhotos_.clear();
@@ -92,7 +102,9 @@ bool AlbumXMLScanner::updateSHA1s(Error* error) {
     }
     Photo& photo = parsedPhotos_[next];
     Error photoError;
-    if (!photo.updateSHA1s(&photoError)) {
+    const bool updated =
+        next < stamps_.size() ? photo.updateSHA1s(stamps_[next], &photoError) : photo.updateSHA1s(&photoError);
+    if (!updated) {
       const std::string path = orNull(photo.originalPath());
       LOG_ERROR("error updating SHA1s for %s: %s", path.c_str(), photoError.description().c_str());
       LOG_WARN("ignoring %s", path.c_str());
@@ -120,13 +132,10 @@ void AlbumXMLScanner::saveIncompleteCatalog(size_t done, size_t next) {
 
 bool AlbumXMLScanner::updateLibrarySHA1sFile(const std::vector<Photo>& photos, Error* error) {
   SHA1DatFile file = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
-  std::optional<SHA1DatFile::SHA1Set> missing = missingSHA1s(file, photos, error);
-  return missing && addSHA1s(file, *missing, error);
+  return file.load(error) && addSHA1s(file, missingSHA1s(file, photos), error);
 }
 
-std::optional<SHA1DatFile::SHA1Set> AlbumXMLScanner::missingSHA1s(SHA1DatFile& file, const std::vector<Photo>& photos,
-                                                                  Error* error) {
-  if (!file.load(error)) return std::nullopt;
+SHA1DatFile::SHA1Set AlbumXMLScanner::missingSHA1s(const SHA1DatFile& file, const std::vector<Photo>& photos) {
   SHA1DatFile::SHA1Set missing;
   std::string sha1;  // reused, so that looking a digest up allocates nothing
   auto note = [&](std::optional<std::string_view> digest) {
@@ -184,6 +193,7 @@ void AlbumXMLScanner::didStartDict(loomkit::XMLPlistParser&, Key key) {
 
 void AlbumXMLScanner::didEndDict(loomkit::XMLPlistParser&, Key key) {
   if (treeLevel_ == 2 && lastPhoto_) {
+    if (checker_) checker_->add(lastPhoto_->originalPath(), lastPhoto_->modifiedPath());
     parsedPhotos_.push_back(std::move(*lastPhoto_));
     lastPhoto_.reset();
   } else if (treeLevel_ == 1 && is(key, kMasterImageList)) {
@@ -272,6 +282,7 @@ bool AlbumXMLScanner::parseWithDocumentReader(Error* error) {
       Photo photo = photoForKey(std::string_view(key));
       photo.setFromPlist(*dict);
       if (rollIds.count(photo.rollId())) {
+        if (checker_) checker_->add(photo.originalPath(), photo.modifiedPath());
         parsedPhotos_.push_back(std::move(photo));
       } else {
         LOG_DEBUG("skipping photo because it's not in a roll: %s", photo.description().c_str());
