@@ -311,8 +311,14 @@ void PListTreeBuilder::endElement() {
   }
   Frame frame = std::move(frames_.back());
   frames_.pop_back();
-  if (frame.dict) attach(std::move(frame.dict));
-  else attach(std::move(frame.array));
+  // The tree is read, not grown, from here on: spare room is given back.
+  if (frame.dict) {
+    frame.dict->shrinkToFit();
+    attach(std::move(frame.dict));
+  } else {
+    frame.array->shrinkToFit();
+    attach(std::move(frame.array));
+  }
 }
 
 std::unique_ptr<PListNode> PListTreeBuilder::leafNode(Leaf leaf) {
