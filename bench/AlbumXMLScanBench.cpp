@@ -223,7 +223,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
     std::unique_ptr<fotello::AlbumData> previous = loadSaved(argv[2]);
     std::unique_ptr<fotello::AlbumData> next = loadSaved(argv[2]);
-    std::printf("seconds=0 maxrss_kb=%ld photos=%zu\n", maxRSSKilobytes(), next->photoCount());
+    std::printf("seconds=0 cpu=0 thread_cpu=0 maxrss_kb=%ld photos=%zu\n", maxRSSKilobytes(), next->photoCount());
     return 0;
   }
   std::fprintf(stderr, "usage: %s generate DIR [PHOTOS] | prepare LIBRARY | rescan LIBRARY sax|document | hold LIBRARY\n",
