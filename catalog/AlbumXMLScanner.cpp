@@ -55,17 +55,20 @@ std::unique_ptr<AlbumData> AlbumXMLScanner::scan(const AlbumData* previous, bool
       if (auto key = photo.iPhotoKey()) previousPhotosByIPhotoKey_.emplace(*key, &photo);
     }
   }
-  // While the index is parsed, a worker thread reads the library digest set and stamps the
-  // photos' files as they are parsed, so that the walk below finds an unchanged file's stamp
-  // ready instead of waiting on a stat.
-  SHA1DatFile librarySHA1s = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
-  Error sha1sError;
-  bool sha1sLoaded = false;
-  checker_.emplace([&] { sha1sLoaded = librarySHA1s.load(&sha1sError); });
+  // From the first photo on, a worker thread reads the library digest set and stamps the photos'
+  // files as they are parsed, so that the walk below finds an unchanged file's stamp ready
+  // instead of waiting on a stat (see startChecker).
+  librarySHA1s_.emplace(SHA1DatFile::libraryDatFile(iPhotoLibraryPath_));
+  sha1sLoaded_ = false;
+  sha1sError_ = Error();
   Error parseError;
   const bool parsed = useSAXParser ? parseWithSAXParser(&parseError) : parseWithDocumentReader(&parseError);
-  stamps_ = checker_->finish();
-  checker_.reset();
+  if (checker_) {
+    stamps_ = checker_->finish();
+    checker_.reset();
+  } else {
+    sha1sLoaded_ = librarySHA1s_->load(&sha1sError_);
+  }
   if (!parsed) {
     LOG_ERROR("parse error: %s", parseError.description().c_str());
     loomkit::passError(error, parseError);
@@ -77,16 +80,23 @@ std::unique_ptr<AlbumData> AlbumXMLScanner::scan(const AlbumData* previous, bool
   // The digests the set lacks are taken before the photos go into the catalog, which drops
   // some of them (their digests are kept in the set all the same).
   std::optional<SHA1DatFile::SHA1Set> missing;
-  if (sha1sLoaded) missing = missingSHA1s(librarySHA1s, parsedPhotos_);
+  if (sha1sLoaded_) missing = missingSHA1s(*librarySHA1s_, parsedPhotos_);
   auto catalog = std::make_unique<AlbumData>(iPhotoLibraryPath_, std::move(parsedPhotos_), std::move(parsedAlbums_),
                                              std::move(parsedRolls_), start);
   parsedPhotos_.clear();
   Error saveError;
   if (!catalog->save(&saveError)) LOG_ERROR("error saving complete dat file: %s", saveError.description().c_str());
-  if (!missing || !addSHA1s(librarySHA1s, *missing, &sha1sError)) {
-    LOG_ERROR("error saving library sha1s file: %s", sha1sError.description().c_str());
+  if (!missing || !addSHA1s(*librarySHA1s_, *missing, &sha1sError_)) {
+    LOG_ERROR("error saving library sha1s file: %s", sha1sError_.description().c_str());
   }
+  librarySHA1s_.reset();
   return catalog;
+}
+
+void AlbumXMLScanner::startChecker() {
+  // Started at the first photo, not before: an index without photos costs no thread.
+  if (checker_) return;
+  checker_.emplace([this] { sha1sLoaded_ = librarySHA1s_->load(&sha1sError_); });
 }
 
 bool AlbumXMLScanner::updateSHA1s(Error* error) {
@@ -193,7 +203,8 @@ void AlbumXMLScanner::didStartDict(loomkit::XMLPlistParser&, Key key) {
 
 void AlbumXMLScanner::didEndDict(loomkit::XMLPlistParser&, Key key) {
   if (treeLevel_ == 2 && lastPhoto_) {
-    if (checker_) checker_->add(lastPhoto_->originalPath(), lastPhoto_->modifiedPath());
+    startChecker();
+    checker_->add(lastPhoto_->originalPath(), lastPhoto_->modifiedPath());
     parsedPhotos_.push_back(std::move(*lastPhoto_));
     lastPhoto_.reset();
   } else if (treeLevel_ == 1 && is(key, kMasterImageList)) {
@@ -282,7 +293,8 @@ bool AlbumXMLScanner::parseWithDocumentReader(Error* error) {
       Photo photo = photoForKey(std::string_view(key));
       photo.setFromPlist(*dict);
       if (rollIds.count(photo.rollId())) {
-        if (checker_) checker_->add(photo.originalPath(), photo.modifiedPath());
+        startChecker();
+        checker_->add(photo.originalPath(), photo.modifiedPath());
         parsedPhotos_.push_back(std::move(photo));
       } else {
         LOG_DEBUG("skipping photo because it's not in a roll: %s", photo.description().c_str());
