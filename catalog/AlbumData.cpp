@@ -171,7 +171,26 @@ void AlbumData::dropRedundantPhotos() {
 
 void AlbumData::indexPhotos(bool logDuplicates) {
   if (!std::is_sorted(photos_.begin(), photos_.end(), keyTextLess)) {
-    std::stable_sort(photos_.begin(), photos_.end(), keyTextLess);
+    // Sorting positions and moving each photo once is cheaper than moving whole photos around.
+    std::vector<size_t> order(photos_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return keyTextLess(photos_[a], photos_[b]); });
+    // Place the photos in that order in place, cycle by cycle: position i takes the photo from
+    // order[i]; a done position is marked by order[i] == i.
+    for (size_t start = 0; start < order.size(); ++start) {
+      if (order[start] == start) continue;
+      Photo held = std::move(photos_[start]);
+      size_t at = start;
+      while (order[at] != start) {
+        const size_t from = order[at];
+        photos_[at] = std::move(photos_[from]);
+        order[at] = at;
+        at = from;
+      }
+      photos_[at] = std::move(held);
+      order[at] = at;
+    }
   }
   photoArraysBySHA1_.reserve(photos_.size());
   for (const Photo& photo : photos_) {

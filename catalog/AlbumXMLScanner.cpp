@@ -55,28 +55,48 @@ std::unique_ptr<AlbumData> AlbumXMLScanner::scan(const AlbumData* previous, bool
       if (auto key = photo.iPhotoKey()) previousPhotosByIPhotoKey_.emplace(*key, &photo);
     }
   }
+  // From the first photo on, a worker thread reads the library digest set and stamps the photos'
+  // files as they are parsed, so that the walk below finds an unchanged file's stamp ready
+  // instead of waiting on a stat (see startChecker).
+  librarySHA1s_.emplace(SHA1DatFile::libraryDatFile(iPhotoLibraryPath_));
+  sha1sLoaded_ = false;
+  sha1sError_ = Error();
   Error parseError;
-  if (!(useSAXParser ? parseWithSAXParser(&parseError) : parseWithDocumentReader(&parseError))) {
+  const bool parsed = useSAXParser ? parseWithSAXParser(&parseError) : parseWithDocumentReader(&parseError);
+  if (checker_) {
+    stamps_ = checker_->finish();
+    checker_.reset();
+  } else {
+    sha1sLoaded_ = librarySHA1s_->load(&sha1sError_);
+  }
+  if (!parsed) {
     LOG_ERROR("parse error: %s", parseError.description().c_str());
     loomkit::passError(error, parseError);
     return nullptr;
   }
   if (!updateSHA1s(error)) return nullptr;
+  stamps_ = {};
 
-  // The digest set is read before the photos go into the catalog, which keeps the digests of
-  // photos it drops too; only the digests the set lacks are held apart.
-  SHA1DatFile librarySHA1s = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
-  Error sha1sError;
-  std::optional<SHA1DatFile::SHA1Set> missing = missingSHA1s(librarySHA1s, parsedPhotos_, &sha1sError);
+  // The digests the set lacks are taken before the photos go into the catalog, which drops
+  // some of them (their digests are kept in the set all the same).
+  std::optional<SHA1DatFile::SHA1Set> missing;
+  if (sha1sLoaded_) missing = missingSHA1s(*librarySHA1s_, parsedPhotos_);
   auto catalog = std::make_unique<AlbumData>(iPhotoLibraryPath_, std::move(parsedPhotos_), std::move(parsedAlbums_),
                                              std::move(parsedRolls_), start);
   parsedPhotos_.clear();
   Error saveError;
   if (!catalog->save(&saveError)) LOG_ERROR("error saving complete dat file: %s", saveError.description().c_str());
-  if (!missing || !addSHA1s(librarySHA1s, *missing, &sha1sError)) {
-    LOG_ERROR("error saving library sha1s file: %s", sha1sError.description().c_str());
+  if (!missing || !addSHA1s(*librarySHA1s_, *missing, &sha1sError_)) {
+    LOG_ERROR("error saving library sha1s file: %s", sha1sError_.description().c_str());
   }
+  librarySHA1s_.reset();
   return catalog;
+}
+
+void AlbumXMLScanner::startChecker() {
+  // Started at the first photo, not before: an index without photos costs no thread.
+  if (checker_) return;
+  checker_.emplace([this] { sha1sLoaded_ = librarySHA1s_->load(&sha1sError_); });
 }
 
 bool AlbumXMLScanner::updateSHA1s(Error* error) {
@@ -92,7 +112,9 @@ bool AlbumXMLScanner::updateSHA1s(Error* error) {
     }
     Photo& photo = parsedPhotos_[next];
     Error photoError;
-    if (!photo.updateSHA1s(&photoError)) {
+    const bool updated =
+        next < stamps_.size() ? photo.updateSHA1s(stamps_[next], &photoError) : photo.updateSHA1s(&photoError);
+    if (!updated) {
       const std::string path = orNull(photo.originalPath());
       LOG_ERROR("error updating SHA1s for %s: %s", path.c_str(), photoError.description().c_str());
       LOG_WARN("ignoring %s", path.c_str());
@@ -120,13 +142,10 @@ void AlbumXMLScanner::saveIncompleteCatalog(size_t done, size_t next) {
 
 bool AlbumXMLScanner::updateLibrarySHA1sFile(const std::vector<Photo>& photos, Error* error) {
   SHA1DatFile file = SHA1DatFile::libraryDatFile(iPhotoLibraryPath_);
-  std::optional<SHA1DatFile::SHA1Set> missing = missingSHA1s(file, photos, error);
-  return missing && addSHA1s(file, *missing, error);
+  return file.load(error) && addSHA1s(file, missingSHA1s(file, photos), error);
 }
 
-std::optional<SHA1DatFile::SHA1Set> AlbumXMLScanner::missingSHA1s(SHA1DatFile& file, const std::vector<Photo>& photos,
-                                                                  Error* error) {
-  if (!file.load(error)) return std::nullopt;
+SHA1DatFile::SHA1Set AlbumXMLScanner::missingSHA1s(const SHA1DatFile& file, const std::vector<Photo>& photos) {
   SHA1DatFile::SHA1Set missing;
   std::string sha1;  // reused, so that looking a digest up allocates nothing
   auto note = [&](std::optional<std::string_view> digest) {
@@ -184,6 +203,8 @@ void AlbumXMLScanner::didStartDict(loomkit::XMLPlistParser&, Key key) {
 
 void AlbumXMLScanner::didEndDict(loomkit::XMLPlistParser&, Key key) {
   if (treeLevel_ == 2 && lastPhoto_) {
+    startChecker();
+    checker_->add(lastPhoto_->originalPath(), lastPhoto_->modifiedPath());
     parsedPhotos_.push_back(std::move(*lastPhoto_));
     lastPhoto_.reset();
   } else if (treeLevel_ == 1 && is(key, kMasterImageList)) {
@@ -272,6 +293,8 @@ bool AlbumXMLScanner::parseWithDocumentReader(Error* error) {
       Photo photo = photoForKey(std::string_view(key));
       photo.setFromPlist(*dict);
       if (rollIds.count(photo.rollId())) {
+        startChecker();
+        checker_->add(photo.originalPath(), photo.modifiedPath());
         parsedPhotos_.push_back(std::move(photo));
       } else {
         LOG_DEBUG("skipping photo because it's not in a roll: %s", photo.description().c_str());

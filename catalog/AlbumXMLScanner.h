@@ -13,6 +13,7 @@
 
 #include "catalog/AlbumData.h"
 #include "catalog/AlbumXMLScannerDelegate.h"
+#include "catalog/PhotoFileChecker.h"
 #include "catalog/SHA1DatFile.h"
 #include "loomkit/plist/XMLPlistParserDelegate.h"
 #include "loomkit/shared/Error.h"
@@ -71,9 +72,10 @@ class AlbumXMLScanner final : private loomkit::XMLPlistParserDelegate {
   // Refreshes the digests of parsedPhotos_, dropping the photos that fail; false on abort.
   bool updateSHA1s(loomkit::Error* error);
   void saveIncompleteCatalog(size_t done, size_t next);
-  // Loads the digest set file and gives the photos' digests it lacks.
-  static std::optional<SHA1DatFile::SHA1Set> missingSHA1s(SHA1DatFile& file, const std::vector<Photo>& photos,
-                                                          loomkit::Error* error);
+  // Starts the file checker, which first loads librarySHA1s_, unless it runs already.
+  void startChecker();
+  // The photos' digests that the loaded digest set file lacks.
+  static SHA1DatFile::SHA1Set missingSHA1s(const SHA1DatFile& file, const std::vector<Photo>& photos);
   // Adds them and saves the file; with none missing the file stays as it is.
   static bool addSHA1s(SHA1DatFile& file, const SHA1DatFile::SHA1Set& missing, loomkit::Error* error);
   // The previous catalog's photo of the key, copied, or a new photo with the key.
@@ -115,6 +117,13 @@ class AlbumXMLScanner final : private loomkit::XMLPlistParserDelegate {
   bool parseSucceeded_ = false;
   loomkit::Error parseError_;
   uint64_t treeLevel_ = 0;  // open containers below the root dictionary
+  // The file checker's thread works on librarySHA1s_, sha1sLoaded_ and sha1sError_ from its
+  // start until finish(); the scanning thread does not touch them in that time.
+  std::optional<PhotoFileChecker> checker_;  // stamps the parsed photos' files during the parse
+  std::vector<Photo::FileStamps> stamps_;    // by index of parsedPhotos_ as parsed
+  std::optional<SHA1DatFile> librarySHA1s_;  // the library digest set during a scan
+  bool sha1sLoaded_ = false;
+  loomkit::Error sha1sError_;
   std::chrono::duration<double> incompleteSaveInterval_ = kIncompleteSaveInterval;
 };
 

@@ -138,6 +138,37 @@ void Photo::clearModifiedState() {
   modifiedMtimeNsec_ = 0;
 }
 
+std::optional<Photo::FileStamp> Photo::stampOfFile(const char* path) {
+  struct stat st;
+  if (::stat(path, &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+bool Photo::updateSHA1s(const FileStamps& stamps, Error* error) {
+  auto unchanged = [](const std::optional<FileStamp>& stamp, uint64_t size, int64_t sec, int64_t nsec) {
+    return stamp && stamp->size == size && stamp->mtimeSec == sec && stamp->mtimeNsec == nsec;
+  };
+  auto notRehashing = [](const char* which, std::string_view path) {
+    LOG_TRACE("NOT re-hashing %s %.*s", which, static_cast<int>(path.size()), path.data());
+  };
+  std::optional<std::string_view> original = originalPath();
+  if (original && originalSHA1() && originalFileSize_ != 0 &&
+      unchanged(stamps.original, originalFileSize_, originalMtimeSec_, originalMtimeNsec_)) {
+    std::optional<std::string_view> modified = modifiedPath();
+    if (!modified) {
+      notRehashing("original", *original);
+      clearModifiedState();
+      return true;
+    }
+    if (modifiedSHA1() && unchanged(stamps.modified, modifiedFileSize_, modifiedMtimeSec_, modifiedMtimeNsec_)) {
+      notRehashing("original", *original);
+      notRehashing("modified", *modified);
+      return true;
+    }
+  }
+  return updateSHA1s(error);
+}
+
 bool Photo::updateSHA1s(Error* error) {
   std::optional<std::string_view> originalView = originalPath();
   if (!originalView) {

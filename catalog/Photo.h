@@ -27,6 +27,21 @@ inline constexpr std::string_view kPhotoErrorDomain = "PhotoErrorDomain";
 // many of its fields are set.
 class Photo {
  public:
+  // What a successful stat gives of a file: its size and modification time.
+  struct FileStamp {
+    uint64_t size = 0;
+    int64_t mtimeSec = 0;
+    int64_t mtimeNsec = 0;
+  };
+  // The stamps of a photo's original and edited file taken ahead of updateSHA1s, for example on
+  // another thread; absent where there is no such file or the stat failed.
+  struct FileStamps {
+    std::optional<FileStamp> original;
+    std::optional<FileStamp> modified;
+  };
+  // The stamp of the file at path (links followed); absent when the stat fails.
+  static std::optional<FileStamp> stampOfFile(const char* path);
+
   // A photo with nothing set, not even a key.
   Photo() = default;
   // A photo with the given library key and nothing else.
@@ -54,6 +69,10 @@ class Photo {
   // photo %@", "%@ is an empty file" (PhotoErrorDomain -1), "%@: %s" for a failed stat
   // (UnixErrorDomain), or the digest's error; a failed digest is left absent.
   bool updateSHA1s(loomkit::Error* error = nullptr);
+  // The same, given the files' stamps taken earlier: when every file the photo has is stamped
+  // with the size and time its digest was made for, nothing is looked at again. Anything else
+  // (a changed, missing or empty file, a missing digest) goes through updateSHA1s(error).
+  bool updateSHA1s(const FileStamps& stamps, loomkit::Error* error = nullptr);
 
   // Gives the file at path the original's modification time (microseconds, truncated) as its
   // access and modification times. Fails with "utimes(%@): %s" (UnixErrorDomain).

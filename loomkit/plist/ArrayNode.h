@@ -52,6 +52,9 @@ class ArrayNode final : public PListNode {
   // Inserts the node before the index; an index at or past the end appends.
   void add(std::unique_ptr<PListNode> node, size_t index);
 
+  // Gives back the room kept for more elements: for a tree that is built once and then read.
+  void shrinkToFit() { list_.shrink_to_fit(); }
+
   // A deep copy with the array's own type.
   std::unique_ptr<ArrayNode> copyArray() const;
 

@@ -76,12 +76,29 @@ Bytes DictNode::XMLData() const {
   return data;
 }
 
-std::unordered_set<std::string> DictNode::keySet() const { return {orderedKeys_.begin(), orderedKeys_.end()}; }
+std::unordered_set<std::string> DictNode::keySet() const {
+  std::unordered_set<std::string> keys;
+  for (const Entry& entry : entries_) {
+    if (entry.node) keys.insert(entry.key);
+  }
+  return keys;
+}
+
+std::vector<std::string> DictNode::orderedKeySet() const {
+  std::vector<std::string> keys;
+  keys.reserve(size_);
+  for (const Entry& entry : entries_) {
+    if (entry.node) keys.push_back(entry.key);
+  }
+  return keys;
+}
 
 std::vector<const PListNode*> DictNode::values() const {
   std::vector<const PListNode*> nodes;
-  nodes.reserve(dict_.size());
-  for (const auto& [key, entry] : dict_) nodes.push_back(entry.node.get());
+  nodes.reserve(size_);
+  for (const Entry& entry : entries_) {
+    if (entry.node) nodes.push_back(entry.node.get());
+  }
   return nodes;
 }
 
@@ -90,16 +107,75 @@ int DictNode::nodeTypeForKey(std::string_view key) const {
   return node ? node->type() : 0;
 }
 
+size_t DictNode::find(std::string_view key) const {
+  if (index_.empty()) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].node && entries_[i].key == key) return i;
+    }
+    return kNotFound;
+  }
+  const size_t mask = index_.size() - 1;
+  for (size_t slot = std::hash<std::string_view>()(key) & mask;; slot = (slot + 1) & mask) {
+    const uint32_t at = index_[slot];
+    if (at == 0) return kNotFound;
+    const Entry& entry = entries_[at - 1];
+    // A hole's slot stays until the next rebuild; the probe goes past it.
+    if (entry.node && entry.key == key) return at - 1;
+  }
+}
+
+void DictNode::indexEntry(size_t position) {
+  const size_t mask = index_.size() - 1;
+  size_t slot = std::hash<std::string_view>()(entries_[position].key) & mask;
+  while (index_[slot] != 0) slot = (slot + 1) & mask;
+  index_[slot] = static_cast<uint32_t>(position + 1);
+}
+
+void DictNode::rebuildIndex() {
+  index_.clear();
+  if (entries_.size() <= kScanLimit) return;
+  size_t slots = 64;
+  while (slots < 2 * entries_.size()) slots *= 2;  // at most half full, holes counted
+  index_.assign(slots, 0);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].node) indexEntry(i);
+  }
+}
+
+void DictNode::append(std::string key, std::unique_ptr<PListNode> node) {
+  if (entries_.size() >= UINT32_MAX - 1) compact();  // positions must fit the index
+  entries_.push_back(Entry{std::move(key), std::move(node)});
+  ++size_;
+  if (index_.empty() ? entries_.size() > kScanLimit : 2 * entries_.size() > index_.size()) {
+    rebuildIndex();
+  } else if (!index_.empty()) {
+    indexEntry(entries_.size() - 1);
+  }
+}
+
+void DictNode::vacate(size_t position) {
+  entries_[position].node.reset();
+  std::string().swap(entries_[position].key);
+  --size_;
+  if (entries_.size() - size_ > std::max<size_t>(size_, kScanLimit)) compact();
+}
+
+void DictNode::compact() {
+  std::erase_if(entries_, [](const Entry& entry) { return !entry.node; });
+  rebuildIndex();
+}
+
 void DictNode::put(std::unique_ptr<PListNode> node, std::string key) {
   if (!node) return;
-  auto found = dict_.find(key);
-  if (found != dict_.end()) {
-    found->second.node = std::move(node);
-    orderedKeys_.splice(orderedKeys_.end(), orderedKeys_, found->second.position);
-    return;
+  size_t found = find(key);
+  if (found != kNotFound) {
+    if (found + 1 == entries_.size()) {  // already last: only the value changes
+      entries_[found].node = std::move(node);
+      return;
+    }
+    vacate(found);
   }
-  auto position = orderedKeys_.insert(orderedKeys_.end(), key);
-  dict_.emplace(std::move(key), Entry{std::move(node), position});
+  append(std::move(key), std::move(node));
 }
 
 void DictNode::putString(std::optional<std::string> value, std::string key) {
@@ -117,30 +193,40 @@ void DictNode::putBoolean(bool value, std::string key) { put(std::make_unique<Bo
 void DictNode::putDouble(double value, std::string key) { put(std::make_unique<RealNode>(value), std::move(key)); }
 
 void DictNode::removeKey(std::string_view key) {
-  auto found = dict_.find(key);
-  if (found == dict_.end()) return;
-  orderedKeys_.erase(found->second.position);
-  dict_.erase(found);
+  size_t found = find(key);
+  if (found != kNotFound) vacate(found);
+}
+
+void DictNode::shrinkToFit() {
+  if (size_ != entries_.size()) compact();
+  entries_.shrink_to_fit();
 }
 
 void DictNode::removeAllObjects() {
-  dict_.clear();
-  orderedKeys_.clear();
+  entries_.clear();
+  index_.clear();
+  size_ = 0;
 }
 
 std::unique_ptr<DictNode> DictNode::copyDict() const {
   auto copy = std::make_unique<DictNode>();
-  for (const auto& key : orderedKeys_) copy->put(dict_.find(key)->second.node->copy(), key);
+  copy->entries_.reserve(size_);
+  for (const Entry& entry : entries_) {
+    if (entry.node) copy->entries_.push_back(Entry{entry.key, entry.node->copy()});
+  }
+  copy->size_ = copy->entries_.size();
+  copy->rebuildIndex();
   return copy;
 }
 
 bool DictNode::isEqualToDictNode(const DictNode& other) const {
-  if (dict_.size() != other.dict_.size()) return false;
-  auto theirs = other.orderedKeys_.begin();
-  for (const auto& key : orderedKeys_) {
-    if (key != *theirs) return false;
-    if (!dict_.find(key)->second.node->isEqual(*other.dict_.find(key)->second.node)) return false;
-    ++theirs;
+  if (size_ != other.size_) return false;
+  size_t j = 0;
+  for (const Entry& entry : entries_) {
+    if (!entry.node) continue;
+    while (!other.entries_[j].node) ++j;
+    const Entry& theirs = other.entries_[j++];
+    if (entry.key != theirs.key || !entry.node->isEqual(*theirs.node)) return false;
   }
   return true;
 }
@@ -154,10 +240,11 @@ bool DictNode::isEqual(const PListNode& other) const {
 size_t DictNode::hash() const {
   // The map's hash does not depend on order; the key list's does.
   size_t mapHash = 0;
-  size_t keysHash = orderedKeys_.size();
-  for (const auto& key : orderedKeys_) {
-    size_t keyHash = std::hash<std::string>()(key);
-    mapHash += keyHash ^ dict_.find(key)->second.node->hash();
+  size_t keysHash = size_;
+  for (const Entry& entry : entries_) {
+    if (!entry.node) continue;
+    size_t keyHash = std::hash<std::string>()(entry.key);
+    mapHash += keyHash ^ entry.node->hash();
     keysHash = combineHash(keysHash, keyHash);
   }
   return 31 * (31 + mapHash) + keysHash;
@@ -166,10 +253,11 @@ size_t DictNode::hash() const {
 std::string DictNode::description() const {
   std::string text = "<DictNode {";
   bool first = true;
-  for (const auto& key : orderedKeys_) {
+  for (const Entry& entry : entries_) {
+    if (!entry.node) continue;
     if (!first) text += "; ";
     first = false;
-    text += key + " = " + dict_.find(key)->second.node->description();
+    text += entry.key + " = " + entry.node->description();
   }
   return text + "}>";
 }

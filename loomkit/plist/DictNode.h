@@ -3,7 +3,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <list>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,7 +26,9 @@ namespace loomkit {
 
 // A collection node; see PListNode for threading. Every key is in the order exactly once; putting
 // under a present key replaces the value and moves the key to the end, which is also the order in
-// which the dictionary is written. Values are never null.
+// which the dictionary is written. Values are never null. The entries are one vector in order;
+// lookups scan a small dictionary and use an open-addressing index of positions in a large one,
+// so that a tree of many small dictionaries (a photo library's index) stays compact.
 class DictNode final : public PListNode {
  public:
   using Map = std::unordered_map<std::string, std::unique_ptr<PListNode>>;
@@ -51,12 +53,12 @@ class DictNode final : public PListNode {
   // The XML form of this dictionary as the root of a property list.
   Bytes XMLData() const;
 
-  size_t size() const { return dict_.size(); }
-  bool containsKey(std::string_view key) const { return dict_.find(key) != dict_.end(); }
+  size_t size() const { return size_; }
+  bool containsKey(std::string_view key) const { return find(key) != kNotFound; }
   // All keys, in no particular order.
   std::unordered_set<std::string> keySet() const;
   // The keys in order.
-  std::vector<std::string> orderedKeySet() const { return {orderedKeys_.begin(), orderedKeys_.end()}; }
+  std::vector<std::string> orderedKeySet() const;
   // All values, in no particular order.
   std::vector<const PListNode*> values() const;
 
@@ -89,6 +91,9 @@ class DictNode final : public PListNode {
   void putBoolean(bool value, std::string key);
   void putDouble(double value, std::string key);
 
+  // Gives back the room kept for more keys: for a tree that is built once and then read.
+  void shrinkToFit();
+
   // Removes the key and its value; no effect for an absent key.
   void removeKey(std::string_view key);
   void removeAllObjects();
@@ -108,23 +113,34 @@ class DictNode final : public PListNode {
   std::string description() const override;
 
  private:
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
-  };
+  // One key with its value, in order. A replaced or removed key leaves a hole (no node) that
+  // later compaction drops.
   struct Entry {
+    std::string key;
     std::unique_ptr<PListNode> node;
-    std::list<std::string>::iterator position;  // the key's place in orderedKeys_
   };
+  static constexpr size_t kNotFound = SIZE_MAX;
+  // Up to this many entries a lookup scans them; larger dictionaries keep index_.
+  static constexpr size_t kScanLimit = 16;
+
+  size_t find(std::string_view key) const;
+  void append(std::string key, std::unique_ptr<PListNode> node);
+  // Makes the entry a hole and drops holes once they outnumber the keys.
+  void vacate(size_t position);
+  void compact();
+  // Rebuilds index_ for the entries (or drops it for a small dictionary).
+  void rebuildIndex();
+  void indexEntry(size_t position);
 
   template <class T>
   T* nodeFor(std::string_view key) const {
-    auto found = dict_.find(key);
-    return found == dict_.end() ? nullptr : dynamic_cast<T*>(found->second.node.get());
+    size_t position = find(key);
+    return position == kNotFound ? nullptr : dynamic_cast<T*>(entries_[position].node.get());
   }
 
-  std::unordered_map<std::string, Entry, KeyHash, std::equal_to<>> dict_;
-  std::list<std::string> orderedKeys_;
+  std::vector<Entry> entries_;   // the keys in order, with holes
+  size_t size_ = 0;              // keys, holes not counted
+  std::vector<uint32_t> index_;  // open addressing: entry position + 1, 0 for a free slot; empty when small
 };
 
 }  // namespace loomkit

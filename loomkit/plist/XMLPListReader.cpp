@@ -2,15 +2,11 @@
 
 #include <charconv>
 
+#include "loomkit/plist/PListTreeBuilder.h"
+
 namespace loomkit {
 
 namespace {
-
-// Reports a reader failure; the null result lets callers return it directly.
-std::nullptr_t failure(Error* error, const char* description) {
-  setError(error, kPListErrorDomain, -1, description);
-  return nullptr;
-}
 
 void appendUTF8(std::string& out, uint32_t codePoint) {
   if (codePoint < 0x80) {
@@ -85,60 +81,7 @@ std::string XMLPListReader::unescapedStringValue(std::string_view text) {
 }
 
 std::unique_ptr<DictNode> XMLPListReader::read(Error* error) {
-  std::unique_ptr<XMLDocument> document = XMLDocument::newWithData(data_, XMLDocument::kDefaultMaxDepth, error);
-  if (!document) return nullptr;
-  Node root = document->rootElement();
-  if (root.name() != "plist") return failure(error, "expected root element 'plist'");
-  // The root element's children are read as an array that must hold just the root dictionary.
-  ArrayNode::List values;
-  if (!readChildren(root, values, error)) return nullptr;
-  if (values.size() != 1) return failure(error, "empty root array in PList");
-  if (values[0]->type() != PListNode::kDictType) return failure(error, "expected root array in PList");
-  return std::unique_ptr<DictNode>(static_cast<DictNode*>(values[0].release()));
-}
-
-bool XMLPListReader::readChildren(Node element, ArrayNode::List& values, Error* error) {
-  for (Node child = element.firstChild(); child; child = child.nextSibling()) {
-    std::unique_ptr<PListNode> node = makeNode(child, error);
-    if (!node) return false;
-    values.push_back(std::move(node));
-  }
-  return true;
-}
-
-std::unique_ptr<ArrayNode> XMLPListReader::readArray(Node element, Error* error) {
-  ArrayNode::List values;
-  if (!readChildren(element, values, error)) return nullptr;
-  return std::make_unique<ArrayNode>(std::move(values));
-}
-
-std::unique_ptr<DictNode> XMLPListReader::readDict(Node element, Error* error) {
-  auto dict = std::make_unique<DictNode>();
-  std::optional<std::string> key;
-  for (Node child = element.firstChild(); child; child = child.nextSibling()) {
-    if (child.kind() == XMLDocument::NodeKind::kElement && child.name() == "key") {
-      key = std::string(child.text());
-      continue;
-    }
-    std::unique_ptr<PListNode> node = makeNode(child, error);
-    if (!node) return nullptr;
-    if (!key) return failure(error, "must have key before adding value");
-    dict->put(std::move(node), *key);
-  }
-  return dict;
-}
-
-std::unique_ptr<PListNode> XMLPListReader::makeNode(Node node, Error* error) {
-  if (node.kind() != XMLDocument::NodeKind::kElement) return failure(error, "invalid node type");
-  std::string_view name = node.name();
-  if (name == "array") return readArray(node, error);
-  if (name == "dict") return readDict(node, error);
-  if (name == "true") return std::make_unique<BooleanNode>(true);
-  if (name == "false") return std::make_unique<BooleanNode>(false);
-  if (name == "integer") return IntegerNode::newWithString(node.text(), error);
-  if (name == "real") return RealNode::newWithString(node.text(), error);
-  if (name == "string") return std::make_unique<StringNode>(unescapedStringValue(node.text()));
-  return failure(error, "invalid node type");
+  return PListTreeBuilder::dictNodeWithData(PListTreeBuilder::Dialect::kOwnFiles, data_, error);
 }
 
 }  // namespace loomkit

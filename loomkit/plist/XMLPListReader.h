@@ -7,20 +7,19 @@
 #include <string>
 
 #include "loomkit/plist/DictNode.h"
-#include "loomkit/plist/XMLDocument.h"
 #include "loomkit/shared/Error.h"
 
 namespace loomkit {
 
-// A reader serves one thread. It parses the whole document first and builds nodes only from a
-// well-formed document, so a failure never leaves a partial tree behind.
+// A reader serves one thread. It builds the nodes as the XML parser streams through the bytes
+// (PListTreeBuilder), and a failure never leaves a partial tree behind.
 class XMLPListReader {
  public:
   // Keeps a view of the bytes, which must outlive the reader.
   explicit XMLPListReader(std::span<const uint8_t> data) : data_(data) {}
 
   // The root dictionary, or nullptr with a PListErrorDomain (-1) error: the parser's failure (see
-  // XMLDocument), "expected root element 'plist'", "empty root array in PList" (none or several
+  // PListTreeBuilder), "expected root element 'plist'", "empty root array in PList" (none or several
   // values in "plist"), "expected root array in PList" (the value is no dictionary), "invalid
   // node type", "must have key before adding value", "string does not contain a long long: %@",
   // "string does not contain a double: %@".
@@ -32,14 +31,6 @@ class XMLPListReader {
   static std::string unescapedStringValue(std::string_view text);
 
  private:
-  using Node = XMLDocument::Node;
-
-  // Appends a node for every child of the element; false when one fails.
-  bool readChildren(Node element, ArrayNode::List& values, Error* error);
-  std::unique_ptr<ArrayNode> readArray(Node element, Error* error);
-  std::unique_ptr<DictNode> readDict(Node element, Error* error);
-  std::unique_ptr<PListNode> makeNode(Node node, Error* error);
-
   std::span<const uint8_t> data_;
 };
 

@@ -3,7 +3,6 @@
 #include <expat.h>
 
 #include <charconv>
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -71,7 +70,7 @@ class XMLPlistParser::Handler {
   static void XMLCALL startElement(void* userData, const XML_Char* name, const XML_Char**) {
     of(userData).owner_.startElement(name);
   }
-  static void XMLCALL endElement(void* userData, const XML_Char* name) { of(userData).owner_.endElement(name); }
+  static void XMLCALL endElement(void* userData, const XML_Char*) { of(userData).owner_.endElement(); }
   static void XMLCALL characters(void* userData, const XML_Char* text, int length) {
     of(userData).owner_.characters(std::string_view(text, static_cast<size_t>(length)));
   }
@@ -111,6 +110,7 @@ bool XMLPlistParser::parse() {
   if (!delegate_) delegate_ = &noDelegate_;
   keyCount_ = 0;
   containerNames_.clear();
+  openElements_.clear();
   currentStringValue_.clear();
   hasText_ = false;
   collecting_ = false;
@@ -135,20 +135,35 @@ int64_t XMLPlistParser::integerValue(std::string_view text) {
   return magnitude > kMax ? kMax : magnitude;
 }
 
+namespace {
+
+// name is the element name: compares it with a literal, the terminating zero included, in a few
+// fixed-size loads. Every name of a document is at least one byte and its zero, so reading as far
+// as the literal's length stops at the first byte that differs: a shorter name differs at its zero.
+template <size_t N>
+bool named(const char* name, const char (&literal)[N]) {
+  for (size_t i = 0; i < N; ++i) {
+    if (name[i] != literal[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 XMLPlistParser::Element XMLPlistParser::elementNamed(const char* name) {
   // Dispatch on the first letter: this runs for every element of documents of millions.
   switch (name[0]) {
-    case 'a': return std::strcmp(name, "array") == 0 ? Element::kArray : Element::kOther;
+    case 'a': return named(name, "array") ? Element::kArray : Element::kOther;
     case 'd':
-      if (std::strcmp(name, "dict") == 0) return Element::kDict;
-      if (std::strcmp(name, "date") == 0) return Element::kDate;
-      return std::strcmp(name, "data") == 0 ? Element::kData : Element::kOther;
-    case 'f': return std::strcmp(name, "false") == 0 ? Element::kFalse : Element::kOther;
-    case 'i': return std::strcmp(name, "integer") == 0 ? Element::kInteger : Element::kOther;
-    case 'k': return std::strcmp(name, "key") == 0 ? Element::kKey : Element::kOther;
-    case 'r': return std::strcmp(name, "real") == 0 ? Element::kReal : Element::kOther;
-    case 's': return std::strcmp(name, "string") == 0 ? Element::kString : Element::kOther;
-    case 't': return std::strcmp(name, "true") == 0 ? Element::kTrue : Element::kOther;
+      if (named(name, "dict")) return Element::kDict;
+      if (named(name, "date")) return Element::kDate;
+      return named(name, "data") ? Element::kData : Element::kOther;
+    case 'f': return named(name, "false") ? Element::kFalse : Element::kOther;
+    case 'i': return named(name, "integer") ? Element::kInteger : Element::kOther;
+    case 'k': return named(name, "key") ? Element::kKey : Element::kOther;
+    case 'r': return named(name, "real") ? Element::kReal : Element::kOther;
+    case 's': return named(name, "string") ? Element::kString : Element::kOther;
+    case 't': return named(name, "true") ? Element::kTrue : Element::kOther;
     default: return Element::kOther;
   }
 }
@@ -187,7 +202,9 @@ void XMLPlistParser::startElement(const char* name) {
   currentStringValue_.clear();
   hasText_ = false;
   collecting_ = false;
-  switch (elementNamed(name)) {
+  const Element element = elementNamed(name);
+  openElements_.push_back(element);  // its end needs no second look at the name
+  switch (element) {
     case Element::kDict: return startContainer(Container::kDict);
     case Element::kArray: return startContainer(Container::kArray);
     case Element::kKey:
@@ -246,10 +263,12 @@ void XMLPlistParser::endValue(InDict inDict, InArray inArray) {
   }
 }
 
-void XMLPlistParser::endElement(const char* name) {
+void XMLPlistParser::endElement() {
   collecting_ = false;
   XMLPlistParserDelegate& delegate = *delegate_;
-  switch (elementNamed(name)) {
+  const Element element = openElements_.back();  // the XML parser guarantees the matching start
+  openElements_.pop_back();
+  switch (element) {
     case Element::kDict:
     case Element::kArray: endContainer(); break;
     case Element::kKey: pushKey(); break;
@@ -273,7 +292,7 @@ void XMLPlistParser::endElement(const char* name) {
     }
     case Element::kTrue:
     case Element::kFalse: {
-      bool value = elementNamed(name) == Element::kTrue;
+      bool value = element == Element::kTrue;
       endValue([&](Key key) { delegate.foundBoolean(*this, value, key); },
                [&](Key key) { delegate.foundBooleanInArray(*this, value, key); });
       break;

@@ -71,7 +71,7 @@ class XMLPlistParser {
   void popKey();
 
   void startElement(const char* name);
-  void endElement(const char* name);
+  void endElement();
   void characters(std::string_view data);
   void startContainer(Container container);
   void endContainer();
@@ -85,6 +85,7 @@ class XMLPlistParser {
   std::vector<PendingKey> keyNames_;  // [0, keyCount_) are pending
   size_t keyCount_ = 0;
   std::vector<Container> containerNames_;
+  std::vector<Element> openElements_;  // every open element, innermost last
   std::string currentStringValue_;  // the text of the current element, when hasText_
   bool hasText_ = false;
   bool collecting_ = false;  // inside a key or scalar value element whose text matters

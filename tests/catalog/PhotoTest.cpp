@@ -174,6 +174,46 @@ TEST_F(PhotoFilesTest, RehashesOnlyFilesWhoseStatusChanged) {
   EXPECT_EQ(photo.modifiedSHA1(), photoDigest(edited_));
 }
 
+TEST_F(PhotoFilesTest, StampsTakenAheadSpareOnlyUnchangedFiles) {
+  Photo photo("1");
+  photo.setString(edited_, "ImagePath");
+  photo.setString(original_, "OriginalPath");
+  ASSERT_TRUE(photo.updateSHA1s());
+  const Photo hashed = photo;
+  auto stampsNow = [&] {
+    return Photo::FileStamps{Photo::stampOfFile(original_.c_str()), Photo::stampOfFile(edited_.c_str())};
+  };
+
+  // Matching stamps: nothing is looked at again, so even a file gone since its stamp was taken
+  // keeps its digest for this scan.
+  Photo::FileStamps stamps = stampsNow();
+  ASSERT_TRUE(stamps.original && stamps.modified);
+  ASSERT_EQ(::unlink(edited_.c_str()), 0);
+  LogCapture log(loomkit::Log::kTrace);
+  ASSERT_TRUE(photo.updateSHA1s(stamps));
+  EXPECT_FALSE(log.contains("DEBUG"));
+  EXPECT_TRUE(log.contains("NOT re-hashing modified " + edited_));
+  EXPECT_EQ(photo.originalSHA1(), hashed.originalSHA1());
+  EXPECT_EQ(photo.modifiedSHA1(), hashed.modifiedSHA1());
+
+  // A stamp that differs, or none, goes the full way: here the missing edit fails it.
+  loomkit::Error error;
+  EXPECT_FALSE(photo.updateSHA1s(Photo::FileStamps{stamps.original, std::nullopt}, &error));
+  EXPECT_EQ(error.code(), ENOENT) << error.text();
+  writeFile(edited_, "edited bytes, changed");
+  Photo changed = hashed;
+  ASSERT_TRUE(changed.updateSHA1s(stampsNow()));
+  EXPECT_EQ(changed.modifiedSHA1(), photoDigest(edited_));
+
+  // An original stamped as an empty file is never taken as unchanged.
+  Photo empty = hashed;
+  Photo::FileStamps emptyStamps = stampsNow();
+  writeFile(original_, "");
+  emptyStamps.original->size = 0;
+  EXPECT_FALSE(empty.updateSHA1s(emptyStamps, &error));
+  EXPECT_EQ(error.description(), original_ + " is an empty file");
+}
+
 TEST_F(PhotoFilesTest, FailuresLeaveNoDigest) {
   writeFile(dir_.file("empty.jpg"), "");
   Photo empty("1");

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "tests/support/TestSupport.h"
 
 using namespace loomkit;
@@ -115,4 +118,40 @@ TEST(DictNodeTest, FileErrorsAreTheSystems) {
   fotello::test::writeFile(dir.file("bad.plist"), "<plist>");
   EXPECT_FALSE(DictNode::dictNodeWithContentsOfXMLFile(dir.file("bad.plist"), &error));
   EXPECT_EQ(error.domain(), kPListErrorDomain);
+}
+
+TEST(DictNodeTest, LargeDictionariesKeepTheOrderRulesThroughReplacesAndRemovals) {
+  // Against a plain model: keys in order of last put, replaced keys moved to the end. Sizes
+  // cross the point where lookups switch from scanning to an index, and holes pile up enough
+  // to be compacted several times.
+  std::mt19937 random(7);
+  for (size_t keys : {5u, 17u, 40u, 3000u}) {
+    DictNode dict;
+    std::vector<std::pair<std::string, int64_t>> model;
+    for (int step = 0; step < 20000; ++step) {
+      std::string key = "k" + std::to_string(random() % keys);
+      auto at = std::find_if(model.begin(), model.end(), [&](const auto& entry) { return entry.first == key; });
+      if (random() % 4 == 0) {
+        dict.removeKey(key);
+        if (at != model.end()) model.erase(at);
+      } else {
+        dict.putLongLong(step, key);
+        if (at != model.end()) model.erase(at);
+        model.emplace_back(key, step);
+      }
+    }
+    ASSERT_EQ(dict.size(), model.size()) << keys;
+    std::vector<std::string> order;
+    for (const auto& [key, value] : model) {
+      order.push_back(key);
+      ASSERT_TRUE(dict.integerNodeForKey(key)) << key;
+      EXPECT_EQ(dict.integerNodeForKey(key)->longlongValue(), value) << key;
+    }
+    EXPECT_EQ(dict.orderedKeySet(), order) << keys;
+    EXPECT_FALSE(dict.containsKey("k" + std::to_string(keys)));
+    std::unique_ptr<DictNode> copy = dict.copyDict();
+    EXPECT_TRUE(copy->isEqual(dict));
+    EXPECT_EQ(copy->hash(), dict.hash());
+    EXPECT_EQ(copy->orderedKeySet(), order);
+  }
 }
