@@ -354,6 +354,13 @@ AlbumData::SHA1Set AlbumData::originalPhotoSHA1s() const {
   return sha1s;
 }
 
+uint64_t AlbumData::originalPhotoSHA1Count() const {
+  // Every status record of the agent carries this count: a large catalog must not be walked for
+  // each "/status" request or TXT update.
+  std::call_once(originalCountOnce_, [this] { originalCount_ = originalPhotoSHA1s().size(); });
+  return originalCount_;
+}
+
 AlbumData::SHA1Set AlbumData::modifiedPhotoSHA1s() const {
   SHA1Set sha1s;
   for (const Photo& photo : photos_) {

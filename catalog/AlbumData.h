@@ -100,6 +100,9 @@ class AlbumData {
   size_t photoCount() const { return photos_.size(); }
   std::vector<std::string_view> allPhotoSHA1s() const;
   SHA1Set originalPhotoSHA1s() const;
+  // The number of distinct original digests (the size of originalPhotoSHA1s()), counted once;
+  // any thread.
+  uint64_t originalPhotoSHA1Count() const;
   SHA1Set modifiedPhotoSHA1s() const;
   // The first photo listed under the digest; null when the digest is unknown.
   const Photo* photoForSHA1(std::string_view sha1) const;
@@ -149,6 +152,8 @@ class AlbumData {
 
   mutable std::once_flag sha1Once_;
   mutable std::optional<std::string> sha1_;  // written once under sha1Once_
+  mutable std::once_flag originalCountOnce_;
+  mutable uint64_t originalCount_ = 0;  // written once under originalCountOnce_
 };
 
 }  // namespace fotello

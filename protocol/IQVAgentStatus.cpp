@@ -102,7 +102,7 @@ IQVAgentStatus::IQVAgentStatus(std::optional<double> scanDate, std::optional<Err
 
 std::unique_ptr<IQVAgentStatus> IQVAgentStatus::newWithAlbumData(const AlbumData& albumData,
                                                                   const AppConfig& appConfig) {
-  uint64_t count = albumData.originalPhotoSHA1s().size();
+  uint64_t count = albumData.originalPhotoSHA1Count();
   return std::make_unique<IQVAgentStatus>(albumData.scanDate(), std::nullopt, albumData.sha1(), count, count,
                                           appConfig.uuid(), loomkit::Computer::name(), currentUserName());
 }

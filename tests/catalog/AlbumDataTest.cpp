@@ -149,6 +149,7 @@ TEST(AlbumDataTest, OriginalsThatAreAnotherPhotosEditAreDropped) {
   EXPECT_EQ(keysOf(catalog.allPhotosForSHA1(digest('c'))), std::vector<std::string>{"3"}) << "listed once";
   EXPECT_EQ(catalog.photoArraysBySHA1().size(), 3u);
   EXPECT_EQ(catalog.originalPhotoSHA1s(), AlbumData::SHA1Set({digest('a'), digest('c')}));
+  EXPECT_EQ(catalog.originalPhotoSHA1Count(), 2u);
   EXPECT_EQ(catalog.modifiedPhotoSHA1s(), AlbumData::SHA1Set({digest('b'), digest('c')}));
   EXPECT_EQ(log.count("originalSHA1 matches the modifiedSHA1 of another photo; dropping it"), 1u);
   EXPECT_EQ(catalog.description(), "<AlbumData: 2 photos 0 albums 0 rolls>");
