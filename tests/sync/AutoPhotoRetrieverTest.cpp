@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "agent/QVServerThread.h"
 #include "catalog/ReceivedDatFile.h"
 #include "loomkit/crypto/SHA1Hash.h"
 #include "loomkit/io/StringIO.h"
@@ -510,6 +511,62 @@ TEST_F(AutoPhotoRetrieverTest, APeerWithoutItsServiceFailsEveryAttempt) {
   EXPECT_TRUE(error.is(AutoPhotoRetriever::errorDomain(), AutoPhotoRetriever::kServiceGoneCode));
   EXPECT_EQ(error.description(), "The Fotello service went away");
   EXPECT_EQ(sleeps_, (std::vector<double>{1, 2, 4, 8}));
+}
+
+struct QuietServerDelegate final : fotello::QVServerThreadDelegate {
+  void serverThreadWillProcessConnection(fotello::QVServerThread&) override {}
+  void serverThreadDidProcessConnection(fotello::QVServerThread&) override {}
+  void serverThreadLocalPasswordError(const Error&) override {}
+};
+
+TEST_F(AutoPhotoRetrieverTest, PullsFromTheAgentsOwnServer) {
+  // The peer: real files in a folder, cataloged with their digests, served by the agent's server.
+  fotello::test::TempDir peerDir;
+  std::vector<Photo> photos;
+  std::set<std::string> peerDigests;
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = peerDir.file(loomkit::strprintf("shot%d.png", i));
+    fotello::test::writeFile(path, png(static_cast<uint32_t>(20 + i)));
+    Photo photo(std::to_string(i + 1));
+    photo.setString(path, "ImagePath");
+    photo.setReal(1000.0 + i, "DateAsTimerInterval");
+    ASSERT_TRUE(photo.updateSHA1s());
+    peerDigests.insert(std::string(*photo.originalSHA1()));
+    photos.push_back(std::move(photo));
+  }
+  QuietServerDelegate delegate;
+  fotello::QVServerThread agent(0, INADDR_LOOPBACK);
+  agent.setDelegate(&delegate);
+  agent.start();
+  agent.setLocalAlbumData(std::make_shared<AlbumData>(peerDir.path(), std::move(photos), std::vector<fotello::Album>{},
+                                                      std::vector<Roll>{}, 100.0));
+  auto service = std::make_shared<FixedNetService>();
+  service->resolveTo({*loomkit::ServiceAddress::fromNumericHost("127.0.0.1", static_cast<uint16_t>(agent.port()))});
+  ASSERT_TRUE(loop_.runUntil([&] { return !service->addresses().empty(); }, 5s));
+
+  auto r = retriever(environment(), service);
+  Error error;
+  bool ok = false;
+  std::atomic<bool> done{false};
+  std::thread pull([&] {
+    ok = r->initialize(&error);
+    while (ok && r->hasRemainingItems()) ok = r->pullNextItem(&error);
+    if (ok) ok = r->importItemsIntoIPhoto(&error);
+    done = true;
+  });
+  ASSERT_TRUE(loop_.runUntil([&] { return done.load(); }, 60s));
+  pull.join();
+  ASSERT_TRUE(ok) << error.text();
+  r->cleanUp();
+  agent.stop();
+
+  std::set<std::string> importedDigests;
+  for (const std::string& name : libraryOriginals()) {
+    importedDigests.insert(*loomkit::SHA1Hash::hashPhoto(library_ + "/Originals/" + name));
+  }
+  EXPECT_EQ(importedDigests, peerDigests);
+  EXPECT_EQ(retrievalLogLines().size(), 3u);
+  EXPECT_EQ(received().size(), 3u);
 }
 
 TEST(AutoPhotoRetrieverNames, UniquePathsNumberBeforeTheExtension) {
