@@ -89,6 +89,29 @@ bool makePrivateFolders(const std::string& path, Error* error) {
   return true;
 }
 
+// The download's file: refuses the bytes beyond a bound (what the free-space minimum leaves, and
+// the size the peer announced), so that no answer can fill the disk or run on without end.
+class BoundedFileOutput final : public loomkit::OutputStream {
+ public:
+  BoundedFileOutput(int fd, uint64_t limit) : out_(fd), limit_(limit) {}
+  int64_t write(const void* bytes, uint64_t length, Error* error) override {
+    if (length > limit_ - out_.bytesWritten()) {
+      exceeded_ = true;
+      loomkit::setError(error, AutoPhotoRetriever::errorDomain(), 0, "the download exceeds its bound");
+      return -1;
+    }
+    return out_.write(bytes, length, error);
+  }
+  uint64_t bytesWritten() const override { return out_.bytesWritten(); }
+  std::string description() const override { return out_.description(); }
+  bool exceeded() const { return exceeded_; }
+
+ private:
+  loomkit::FDOutputStream out_;
+  const uint64_t limit_;
+  bool exceeded_ = false;
+};
+
 bool pathExists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -201,6 +224,7 @@ bool AutoPhotoRetriever::pullNextItem(Error* error) {
   }
   LOG_TRACE("%llu free bytes is greater than %llu-byte minimum", static_cast<unsigned long long>(*freeBytes),
             static_cast<unsigned long long>(minimum));
+  spaceAboveMinimum_ = *freeBytes - minimum;
 
   const Photo& photo = *sortedWantedRemotePhotos_[index_];
   double delay = 0.5;
@@ -212,7 +236,7 @@ bool AutoPhotoRetriever::pullNextItem(Error* error) {
       ++index_;
       return true;
     }
-    if (attempt == kMaxAttempts) break;
+    if (attempt == kMaxAttempts || failure.is(errorDomain(), kFreeSpaceCode)) break;
     LOG_WARN("failed to pull %s (retrying): %s", photo.description().c_str(), failure.description().c_str());
     delay = std::min(delay * 2, 60.0);
     environment_.sleep(std::chrono::duration<double>(delay));
@@ -273,11 +297,24 @@ bool AutoPhotoRetriever::copyPhoto(const Photo& photo, Error* error) {
       const int saved = errno;
       return loomkit::setUnixError(error, saved, strprintf("open(%s): %s", path.c_str(), loomkit::systemErrorText(saved).c_str()));
     }
-    loomkit::FDOutputStream out(fd);
+    uint64_t limit = spaceAboveMinimum_;
+    if (photo.originalFileSize() > 0) limit = std::min(limit, photo.originalFileSize());
+    BoundedFileOutput out(fd, limit);
     uint64_t bytesWritten = 0;
     Error failure;
     const bool answered = request->executeRequestWritingBodyTo(out, bytesWritten, &failure);
     const bool closed = ::close(fd) == 0;
+    if (out.exceeded()) {
+      ::unlink(path.c_str());
+      if (limit == spaceAboveMinimum_) {
+        return loomkit::setError(error, errorDomain(), kFreeSpaceCode,
+                                 strprintf("Free disk space is below the minimum %luGB",
+                                           static_cast<unsigned long>(minFreeDiskSpaceGB_)));
+      }
+      return loomkit::setError(error, errorDomain(), kDigestMismatchCode,
+                               strprintf("%s from %s is longer than the %llu bytes announced", fileName.c_str(),
+                                         url.c_str(), static_cast<unsigned long long>(limit)));
+    }
     if (!answered) {
       ::unlink(path.c_str());
       LOG_WARN("%s failed: %s", url.c_str(), failure.description().c_str());

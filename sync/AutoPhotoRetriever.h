@@ -73,6 +73,8 @@ class AutoPhotoRetriever final : public PhotoRetriever {
   bool hasRemainingItems() const override;
   void setMinFreeDiskSpaceGB(uint64_t gigabytes) override { minFreeDiskSpaceGB_ = gigabytes; }
   // The free-space check, then up to five attempts with pauses of 1, 2, 4 and 8 s between them.
+  // A file may not take the free space below the minimum, nor be longer than the size the peer
+  // announced; the first fails the photo at once, as a failed check does.
   bool pullNextItem(loomkit::Error* error) override;
   uint64_t pulledPhotosCount() const override { return index_; }
   // Relaunches the application with the local library if needed and imports the download folder
@@ -120,6 +122,9 @@ class AutoPhotoRetriever final : public PhotoRetriever {
   AlbumData::RollMap rollsByIPhotoId_;
   uint64_t index_ = 0;
   uint64_t minFreeDiskSpaceGB_ = 0;
+  // What the free-space check of the current photo left above the minimum: the most its file
+  // may take.
+  uint64_t spaceAboveMinimum_ = 0;
   bool initialized_ = false;
   std::map<std::string, const Photo*> pulledPhotosByPath_;
   uint64_t itemsImportedCount_ = 0;

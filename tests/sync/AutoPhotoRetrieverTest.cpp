@@ -52,7 +52,7 @@ class FixedNetService final : public loomkit::NetService {
 
 // A photo record of the peer's catalog: its digest, file, roll and date.
 Photo peerPhoto(const std::string& key, const std::string& sha1, const std::string& imagePath, uint64_t roll,
-                double date) {
+                double date, uint64_t size = 0) {
   using loomkit::IntegerIO;
   using loomkit::StringIO;
   Bytes b;
@@ -65,7 +65,7 @@ Photo peerPhoto(const std::string& key, const std::string& sha1, const std::stri
   StringIO::write(std::string_view("1.500000"), b);
   StringIO::write(std::string_view("caption"), b);
   StringIO::write(std::string_view("PNG"), b);
-  IntegerIO::writeUInt64(0, b);
+  IntegerIO::writeUInt64(size, b);
   IntegerIO::writeInt64(kMTime, b);
   IntegerIO::writeInt64(0, b);
   for (int i = 0; i < 3; ++i) IntegerIO::writeUInt64(0, b);
@@ -140,11 +140,12 @@ class AutoPhotoRetrieverTest : public ::testing::Test {
   }
 
   // Offers a photo in the catalog and serves its bytes; returns its digest.
-  std::string offer(const std::string& imagePath, const std::string& bytes, uint64_t rollId = 1) {
+  std::string offer(const std::string& imagePath, const std::string& bytes, uint64_t rollId = 1,
+                    uint64_t announcedSize = 0) {
     const std::string sha1 = loomkit::SHA1Hash::hashData(bytes.data(), bytes.size());
     std::lock_guard lock(catalogMutex_);
     photos_.push_back(peerPhoto(std::to_string(photos_.size() + 1), sha1, imagePath, rollId,
-                                1000.0 + static_cast<double>(photos_.size())));
+                                1000.0 + static_cast<double>(photos_.size()), announcedSize));
     server_.handler.route(fullsize(sha1), ScriptedAnswer::answer(200, bytes, {{"Content-Type", "image/png"}}));
     return sha1;
   }
@@ -208,6 +209,10 @@ class AutoPhotoRetrieverTest : public ::testing::Test {
 };
 
 TEST_F(AutoPhotoRetrieverTest, NothingWantedMakesAPrivateFolderAndImportsNothing) {
+  // A pass of an agent that was killed left its partial download behind.
+  const std::string stale = homeDir_.path() + "/Data.noindex/incoming/pass-OLD123";
+  fs::create_directories(stale);
+  fotello::test::writeFile(stale + "/half.jpg", "half");
   auto r = retriever();
   Error error;
   ASSERT_TRUE(r->initialize(&error)) << error.text();
@@ -221,6 +226,7 @@ TEST_F(AutoPhotoRetrieverTest, NothingWantedMakesAPrivateFolderAndImportsNothing
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ASSERT_EQ(::stat(root.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_FALSE(fs::exists(stale));
 
   EXPECT_TRUE(r->importItemsIntoIPhoto(&error));
   EXPECT_EQ(r->itemsImportedCount(), 0u);
@@ -346,9 +352,17 @@ TEST_F(AutoPhotoRetrieverTest, FreeSpaceBelowTheMinimumFailsAtOnce) {
   EXPECT_TRUE(sleeps_.empty());
   EXPECT_EQ(r->pulledPhotosCount(), 0u);
 
-  freeBytes_ = 10 * AutoPhotoRetriever::kBytesPerGB;  // exactly the minimum is enough
+  // A file may not take the space below the minimum either: it stops at once and is removed.
+  freeBytes_ = 10 * AutoPhotoRetriever::kBytesPerGB + png(1).size() - 1;
+  EXPECT_FALSE(r->pullNextItem(&error));
+  EXPECT_EQ(error.description(), "Free disk space is below the minimum 10GB");
+  EXPECT_EQ(server_.handler.requestCount(fullsize(sha1)), 1);
+  EXPECT_TRUE(sleeps_.empty());
+  EXPECT_TRUE(filesBelow(r->tempDir()).empty());
+
+  freeBytes_ += 1;  // just enough
   EXPECT_TRUE(r->pullNextItem(&error)) << error.text();
-  EXPECT_EQ(freeSpacePaths_, std::vector<std::string>(2, r->tempDir()));
+  EXPECT_EQ(freeSpacePaths_, std::vector<std::string>(3, r->tempDir()));
 }
 
 TEST_F(AutoPhotoRetrieverTest, TheFileSystemOfTheDownloadFolderIsAskedByDefault) {
@@ -410,7 +424,7 @@ TEST_F(AutoPhotoRetrieverTest, FailedAttemptsBackOffAndLeaveNoFile) {
 }
 
 TEST_F(AutoPhotoRetrieverTest, FiveFailuresEndThePhotoAndNothingIsImported) {
-  const std::string sha1 = offer("/peer/a.png", png(1));
+  const std::string sha1 = offer("/peer/a.png", png(1), 1, png(1).size());
   struct Case {
     const char* name;
     ScriptedAnswer answer;
@@ -421,6 +435,8 @@ TEST_F(AutoPhotoRetrieverTest, FiveFailuresEndThePhotoAndNothingIsImported) {
       {"status", ScriptedAnswer::answer(500, "oops"), "HTTPErrorDomain", 500},
       {"digest", ScriptedAnswer::answer(200, png(2)), std::string(AutoPhotoRetriever::errorDomain()),
        AutoPhotoRetriever::kDigestMismatchCode},
+      {"longer than announced", ScriptedAnswer::answer(200, png(1) + std::string(1 << 20, 'x')),
+       std::string(AutoPhotoRetriever::errorDomain()), AutoPhotoRetriever::kDigestMismatchCode},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
