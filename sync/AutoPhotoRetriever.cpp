@@ -166,7 +166,13 @@ std::string AutoPhotoRetriever::defaultDownloadRoot() {
 }
 
 bool AutoPhotoRetriever::initialize(Error* error) {
-  if (initialized_) programmingError("initialize called twice");
+  // Again after a failure: start over with a new folder.
+  cleanUp();
+  tempDir_.clear();
+  initialized_ = false;
+  index_ = 0;
+  pulledPhotosByPath_.clear();
+  sortedWantedRemotePhotos_.clear();
   if (!makePrivateFolders(downloadRoot_, error)) return false;
   ::chmod(downloadRoot_.c_str(), 0700);
 

@@ -68,7 +68,8 @@ class AutoPhotoRetriever final : public PhotoRetriever {
   // "Data.noindex/incoming" in the data directory.
   static std::string defaultDownloadRoot();
 
-  // Makes the download folder (and its parents, 0700) and fetches the wanted list. Once.
+  // Makes the download folder (and its parents, 0700) and fetches the wanted list; called again,
+  // it starts over with a new folder.
   bool initialize(loomkit::Error* error) override;
   bool hasRemainingItems() const override;
   void setMinFreeDiskSpaceGB(uint64_t gigabytes) override { minFreeDiskSpaceGB_ = gigabytes; }
