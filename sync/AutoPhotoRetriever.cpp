@@ -222,7 +222,8 @@ bool AutoPhotoRetriever::pullNextItem(Error* error) {
 
   std::optional<uint64_t> freeBytes = environment_.freeBytes(tempDir_, error);
   if (!freeBytes) return false;
-  const uint64_t minimum = minFreeDiskSpaceGB_ * kBytesPerGB;
+  const uint64_t minimum =
+      minFreeDiskSpaceGB_ > UINT64_MAX / kBytesPerGB ? UINT64_MAX : minFreeDiskSpaceGB_ * kBytesPerGB;
   if (*freeBytes < minimum) {
     return loomkit::setError(error, errorDomain(), kFreeSpaceCode,
                              strprintf("Free disk space is below the minimum %luGB",

@@ -375,6 +375,9 @@ TEST_F(AutoPhotoRetrieverTest, TheFileSystemOfTheDownloadFolderIsAskedByDefault)
   r->setMinFreeDiskSpaceGB(1000000000);  // no disk has an exabyte free
   EXPECT_FALSE(r->pullNextItem(&error));
   EXPECT_EQ(error.description(), "Free disk space is below the minimum 1000000000GB");
+  r->setMinFreeDiskSpaceGB(UINT64_MAX / 1000);  // would wrap around if multiplied out
+  EXPECT_FALSE(r->pullNextItem(&error));
+  EXPECT_TRUE(error.is(AutoPhotoRetriever::errorDomain(), AutoPhotoRetriever::kFreeSpaceCode));
   r->setMinFreeDiskSpaceGB(0);
   EXPECT_TRUE(r->pullNextItem(&error)) << error.text();
 }
