@@ -1,30 +1,21 @@
 #include "protocol/PeerDataSource.h"
 
-#include "loomkit/shared/Log.h"
-
 namespace fotello {
 
 namespace {
 
-// TODO(peer client): both requests go through the peer request client: "/albumdata" loaded with
-// AlbumData::newFromData, "/status" parsed with IQVAgentStatus::newWithTXTRecordData. Until the
-// client is in, every fetch fails with kNotAvailable.
-constexpr int64_t kNotAvailable = -1;
-
+// Both requests go through the peer request client on the calling thread; each logs its own
+// DEBUG line ("getting /albumdata from %@", "getting agent status from %@").
 class PeerRequestDataSource final : public PeerDataSource {
  public:
   std::shared_ptr<const AlbumData> albumDataFromRemoteComputer(const RemoteComputer& peer,
                                                                loomkit::Error* error) override {
-    LOG_DEBUG("getting /albumdata from %s", peer.computerName().c_str());
-    loomkit::setError(error, kAlbumDataErrorDomain, kNotAvailable, "the peer request client is not available");
-    return nullptr;
+    return AlbumData::newFromRemoteComputer(peer, error);
   }
 
   std::unique_ptr<IQVAgentStatus> statusFromRemoteComputer(const RemoteComputer& peer,
                                                            loomkit::Error* error) override {
-    LOG_DEBUG("getting agent status from %s", peer.computerName().c_str());
-    loomkit::setError(error, IQVAgentStatus::errorDomain(), kNotAvailable, "the peer request client is not available");
-    return nullptr;
+    return IQVAgentStatus::newFromRemoteComputer(peer, error);
   }
 };
 
