@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <iostream>
 #include <regex>
 
 #include "loomkit/shared/PollMainLoop.h"
@@ -106,6 +105,5 @@ TEST_F(AgentTrackingTest, AnAddedPeerIsTrackedAndQueuedByTheFirstAgent) {
   EXPECT_NE(txtAt, std::string::npos) << log;
   // The second agent is only a peer of the first: it queues nobody.
   EXPECT_EQ(den.process->output().find("adding to to-do list"), std::string::npos);
-  if (std::getenv("SHOWLOG")) std::cerr << kitchen.process->output();
 
 }
