@@ -85,6 +85,12 @@ QVAgentController::QVAgentController(std::string executablePath, Services servic
   registry_ = services.registry ? std::move(services.registry) : std::make_unique<AvahiServiceRegistry>();
   scanThread_ = services.scanThread ? std::move(services.scanThread) : std::make_unique<ScanThread>();
   serverThread_ = services.serverThread ? std::move(services.serverThread) : std::make_unique<QVServerThread>();
+  // TODO(lead): the product's retriever, once it is merged:
+  //   std::make_unique<PullThread>([](const PhotoRetrieverRequest& request) { return std::make_unique<AutoPhotoRetriever>(request); })
+  pullThread_ = services.pullThread ? std::move(services.pullThread) : std::make_unique<PullThread>();
+  autoSyncComputerList_ = std::make_unique<AutoSyncComputerList>(*registry_, pullThread_.get());
+  pullThread_->setDelegate(this);
+  pullThread_->setAutoSyncComputerList(autoSyncComputerList_.get());
   qvNetService_ = std::make_unique<QVNetService>(*registry_, std::move(services.computerName));
   notifier_ = services.notifier ? std::move(services.notifier) : DesktopNotifier::newForSession();
   statusItemAvailable_ = services.statusItemAvailable ? std::move(services.statusItemAvailable)
@@ -97,13 +103,21 @@ QVAgentController::QVAgentController(std::string executablePath, Services servic
   notifier_->setClickHandler([this](const std::string& context) {
     if (context == kAccessDeniedContext) openQVApp();
   });
+  // The peer list's "StatusReadError": not sticky, no click context.
+  pullThread_->setNotificationHandler(
+      [this](const std::string& title, const std::string& description, const std::string& name) {
+        notify(name, title, description);
+      });
 }
 
 QVAgentController::~QVAgentController() {
   if (bindObserver_) loomkit::NotificationCenter::defaultCenter().removeObserver(bindObserver_);
   if (bundleTimer_ && loomkit::MainLoop::main()) loomkit::MainLoop::main()->cancel(bundleTimer_);
-  // The cataloging thread goes first: it reports to what follows.
+  // The cataloging thread goes first: it reports to what follows. The pull thread asks the peer
+  // list for saved settings, so it ends before the list, which is gone before the registry.
   scanThread_.reset();
+  pullThread_.reset();
+  autoSyncComputerList_.reset();
 }
 
 void QVAgentController::applicationDidFinishLaunching() {
@@ -163,7 +177,7 @@ void QVAgentController::launchWithLoadedConfiguration() {
         }
         serverThreadDidBindAndListen(*port);
       });
-  // TODO(pull thread): configuration.
+  pullThread_->setAppConfig(appConfig_.get());
 
   Error error;
   if (!scanThread_->start(&error)) {
@@ -173,7 +187,8 @@ void QVAgentController::launchWithLoadedConfiguration() {
   }
   // Listens once the first catalog (or its absence) is handed over.
   serverThread_->start();
-  // TODO(pull thread): start the pull thread here, after the serving thread.
+  // Waits for automatic peers and the first catalog.
+  pullThread_->start();
 
   resetStatusItemTitle();
   notifier_->registerApplication("Fotello Agent", notificationNames(), notificationNames());
@@ -184,7 +199,7 @@ void QVAgentController::launchWithLoadedConfiguration() {
 void QVAgentController::serverThreadDidBindAndListen(uint16_t port) {
   loomkit::requireMainThread();
   LOG_DEBUG("server listens on port %d; publishing", static_cast<int>(port));
-  // TODO(peer tracking): start the automatic peer list here, before publishing.
+  autoSyncComputerList_->start();
   if (appConfig_->uuid().empty()) {
     LOG_ERROR("uuid may not be nil");
     std::abort();
@@ -198,6 +213,9 @@ void QVAgentController::configurationChanged(AppConfig::Key key) {
     case AppConfig::Key::kIPhotoLibraryPath:
       // The cataloging thread starts over with the new library.
       albumData_.reset();
+      // Nothing more is imported into the library the user left: the pull thread waits for the
+      // new library's catalog.
+      pullThread_->setLocalAlbumData(nullptr, appConfig_->iPhotoLibraryPath().value_or(""));
       scanThread_->setIPhotoLibraryPath(appConfig_->iPhotoLibraryPath());
       break;
     case AppConfig::Key::kTzLogLevel:
@@ -238,7 +256,7 @@ void QVAgentController::handOverToWorkers() {
   // The first one binds the listening socket, which runs serverThreadDidBindAndListen before the
   // pull step.
   serverThread_->setLocalAlbumData(albumData_);
-  // TODO(pull thread): pullThread_->setLocalAlbumData(albumData_, appConfig_->iPhotoLibraryPath());
+  pullThread_->setLocalAlbumData(albumData_, appConfig_->iPhotoLibraryPath().value_or(""));
 }
 
 // ---- Cataloging reports ----
@@ -286,7 +304,7 @@ void QVAgentController::scanThreadDidAbortScan() { LOG_DEBUG("scan thread did ab
 void QVAgentController::scanThreadDidFailScan(const Error& error) {
   LOG_DEBUG("scan thread did fail scan: %s", error.description().c_str());
   scanThread_->localAlbumXMLScanDidFail(error);
-  // TODO(pull thread): pullThread_->localAlbumXMLScanDidFail(error);
+  pullThread_->localAlbumXMLScanDidFail(error);
   qvNetService_->setTXTRecord(IQVAgentStatus::newWithScanDate(secondsSince2001(), error, *appConfig_));
   catalogingStatus_ = error.description();
   resetStatusItemTitle();

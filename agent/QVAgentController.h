@@ -20,6 +20,8 @@
 #include "loomkit/shared/NotificationCenter.h"
 #include "platform/DesktopNotifier.h"
 #include "protocol/AppConfig.h"
+#include "sync/AutoSyncComputerList.h"
+#include "sync/PullThread.h"
 #include "sync/PullThreadDelegate.h"
 
 namespace fotello {
@@ -40,6 +42,8 @@ class QVAgentController final : public ScanThreadDelegate, public PullThreadDele
     std::unique_ptr<DesktopNotifier> notifier;
     std::unique_ptr<ScanThread> scanThread;
     std::unique_ptr<QVServerThread> serverThread;
+    // The pull thread; the controller sets its delegate, configuration and saved-settings lookup.
+    std::unique_ptr<PullThread> pullThread;
     std::function<std::string()> computerName;
     // True when a status-bar item can be shown now.
     std::function<bool()> statusItemAvailable;
@@ -65,6 +69,8 @@ class QVAgentController final : public ScanThreadDelegate, public PullThreadDele
   void launchWithLoadedConfiguration();
 
   AppConfig& appConfig() { return *appConfig_; }
+  PullThread& pullThread() { return *pullThread_; }
+  AutoSyncComputerList& autoSyncComputerList() { return *autoSyncComputerList_; }
   QVNetService& netService() { return *qvNetService_; }
   // The current status line, shown as the first line of the status-bar menu when there is one.
   const std::string& statusLine() const { return statusLine_; }
@@ -131,6 +137,10 @@ class QVAgentController final : public ScanThreadDelegate, public PullThreadDele
   std::unique_ptr<loomkit::DNSServiceRegistry> registry_;
   std::unique_ptr<ScanThread> scanThread_;
   std::unique_ptr<QVServerThread> serverThread_;  // after scanThread_: it asks it for the status
+  // The list reports to the pull thread, which asks the list for saved settings: the destructor
+  // stops the pull thread first.
+  std::unique_ptr<PullThread> pullThread_;
+  std::unique_ptr<AutoSyncComputerList> autoSyncComputerList_;
   std::unique_ptr<QVNetService> qvNetService_;
   std::unique_ptr<DesktopNotifier> notifier_;
   std::function<bool()> statusItemAvailable_;

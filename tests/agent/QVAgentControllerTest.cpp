@@ -20,6 +20,7 @@
 #include "loomkit/shared/PollMainLoop.h"
 #include "platform/StatusItem.h"
 #include "protocol/RemoteComputer.h"
+#include "protocol/SyncComputerRecord.h"
 #include "tests/catalog/CatalogFixtures.h"
 #include "tests/support/NetServiceEvents.h"
 #include "tests/support/TestSupport.h"
@@ -104,6 +105,7 @@ class QVAgentControllerTest : public ::testing::Test {
     };
     fotello::ScanThread::Clock clock{[this] { return now_.load(); }, [this](double s) { advance(s); }};
     services.serverThread = std::make_unique<fotello::QVServerThread>(0, INADDR_LOOPBACK);
+    services.pullThread = std::move(pullThread_);
     services.scanThread = std::make_unique<fotello::ScanThread>(
         [this](const std::string& path, const AlbumData*, bool, fotello::AlbumXMLScannerDelegate& delegate,
                Error* error) -> std::unique_ptr<AlbumData> {
@@ -186,6 +188,7 @@ class QVAgentControllerTest : public ::testing::Test {
   std::condition_variable gate_;
   size_t released_ = 0;  // guarded by gateMutex_
 
+  std::unique_ptr<fotello::PullThread> pullThread_;  // handed to the next controller when set
   std::unique_ptr<QVAgentController> controller_;
 };
 
@@ -476,4 +479,89 @@ TEST_F(QVAgentControllerStatusItemTest, WithoutAStatusAreaOnlyTheLineIsKept) {
     EXPECT_FALSE(controller_->statusItem());
     EXPECT_TRUE(log.contains("no status area on this desktop; the status line is kept without a status-bar item"));
   }
+}
+
+namespace {
+
+// Pulls one photo and imports it.
+struct OnePhotoRetriever : fotello::PhotoRetriever {
+  explicit OnePhotoRetriever(const fotello::PhotoRetrieverRequest& request) : request(request) {}
+  bool initialize(Error*) override { return true; }
+  bool hasRemainingItems() const override { return !pulled; }
+  void setMinFreeDiskSpaceGB(uint64_t) override {}
+  bool pullNextItem(Error*) override {
+    pulled = true;
+    request.delegate->autoPhotoRetrieverPulled(0, 1, request.computer);
+    return true;
+  }
+  uint64_t pulledPhotosCount() const override { return pulled ? 1 : 0; }
+  bool importItemsIntoIPhoto(Error*) override { return true; }
+  uint64_t itemsImportedCount() const override { return 1; }
+  void cleanUp() override {}
+  fotello::PhotoRetrieverRequest request;
+  bool pulled = false;
+};
+
+}  // namespace
+
+// A saved peer on the network, once the server listens, is tracked, queued and pulled with the
+// controller's catalog; its progress and result come back as the pull reports.
+TEST_F(QVAgentControllerTest, AnAutomaticPeerIsPulledOnceTheServerListens) {
+  const std::string denUUID = "0B5D2F7A-1C3E-4D5F-9A8B-7C6D5E4F3A2B";
+  fotello::SyncComputerRecord record;
+  record.setUuid(denUUID);
+  record.setComputerName("Den");
+  record.setAutomatic(true);
+  ASSERT_TRUE(record.saveToFile());
+  NetServiceEvents publisher;
+  auto denHost = network_.newHost({"10.0.0.3"});
+  auto den = denHost->newRegistration(
+      "Den", NetServices::serviceType(), 17600,
+      IQVAgentStatus(std::nullopt, std::nullopt, std::nullopt, 0, 4, denUUID, "Den", "ann").txtRecordData(), &publisher);
+
+  std::mutex mutex;
+  std::vector<fotello::PhotoRetrieverRequest> requests;
+  pullThread_ = std::make_unique<fotello::PullThread>(
+      [&](const fotello::PhotoRetrieverRequest& request) -> std::unique_ptr<fotello::PhotoRetriever> {
+        std::lock_guard lock(mutex);
+        requests.push_back(request);
+        return std::make_unique<OnePhotoRetriever>(request);
+      },
+      fotello::PullThread::Timing{10ms, 30ms});
+  makeController();
+  controller_->launchWithLoadedConfiguration();
+  releaseScan(1);
+  ASSERT_TRUE(waitFor([&] {
+    auto names = notifier_->names();
+    return std::find(names.begin(), names.end(), "PullDidFinish") != names.end();
+  })) << testing::PrintToString(notifier_->names());
+  EXPECT_TRUE(controller_->netService().published());
+  auto posted = [&](const std::string& name) {
+    for (const auto& n : notifier_->posted) {
+      if (n.name == name) return n.title + ": " + n.description;
+    }
+    return std::string();
+  };
+  EXPECT_EQ(posted("PullWillStart"), "Retrieving photos: Retrieving 1 photo from Den");
+  EXPECT_EQ(posted("PullDidFinish"), "Imported 1 item: Imported from Den");
+  std::lock_guard lock(mutex);
+  ASSERT_GE(requests.size(), 1u);
+  EXPECT_EQ(requests[0].computer.uuid(), denUUID);
+  EXPECT_EQ(requests[0].localIPhotoLibraryPath, library_);
+  ASSERT_TRUE(requests[0].localAlbumData);
+  EXPECT_EQ(requests[0].localAlbumData->photoCount(), 2u);
+  EXPECT_EQ(requests[0].appConfig, &controller_->appConfig());
+}
+
+// The peer list's unreadable-status notification reaches the desktop through the controller.
+TEST_F(QVAgentControllerTest, StatusReadErrorsOfThePeerListAreNotified) {
+  makeController();
+  controller_->pullThread().autoSyncComputerListShouldNotify("Communication error", "Error reading status from Den: bad",
+                                                             "StatusReadError");
+  ASSERT_EQ(notifier_->posted.size(), 1u);
+  EXPECT_EQ(notifier_->posted[0].name, "StatusReadError");
+  EXPECT_EQ(notifier_->posted[0].title, "Communication error");
+  EXPECT_EQ(notifier_->posted[0].description, "Error reading status from Den: bad");
+  EXPECT_FALSE(notifier_->posted[0].sticky);
+  EXPECT_FALSE(notifier_->posted[0].clickContext);
 }
