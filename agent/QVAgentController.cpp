@@ -23,6 +23,7 @@
 #include "protocol/FotelloApp.h"
 #include "protocol/IQVAgentStatus.h"
 #include "protocol/RemoteComputer.h"
+#include "sync/AutoPhotoRetriever.h"
 
 namespace fotello {
 
@@ -85,9 +86,8 @@ QVAgentController::QVAgentController(std::string executablePath, Services servic
   registry_ = services.registry ? std::move(services.registry) : std::make_unique<AvahiServiceRegistry>();
   scanThread_ = services.scanThread ? std::move(services.scanThread) : std::make_unique<ScanThread>();
   serverThread_ = services.serverThread ? std::move(services.serverThread) : std::make_unique<QVServerThread>();
-  // TODO(lead): the product's retriever, once it is merged:
-  //   std::make_unique<PullThread>([](const PhotoRetrieverRequest& request) { return std::make_unique<AutoPhotoRetriever>(request); })
-  pullThread_ = services.pullThread ? std::move(services.pullThread) : std::make_unique<PullThread>();
+  pullThread_ = services.pullThread ? std::move(services.pullThread)
+                                    : std::make_unique<PullThread>(AutoPhotoRetriever::factory());
   autoSyncComputerList_ = std::make_unique<AutoSyncComputerList>(*registry_, pullThread_.get());
   pullThread_->setDelegate(this);
   pullThread_->setAutoSyncComputerList(autoSyncComputerList_.get());
