@@ -58,7 +58,24 @@ AvahiNetService::~AvahiNetService() {
 }
 
 void AvahiNetService::addInstance(AvahiIfIndex interface, AvahiProtocol protocol) {
-  instances_.insert({interface, protocol});
+  bool added = instances_.insert({interface, protocol}).second;
+  // The browser reports a service once per interface and protocol, one after the other: a resolve
+  // that began with the first must ask the later ones too, or it may never see an IPv4 address.
+  if (added && resolving_) startResolver(interface, protocol);
+}
+
+void AvahiNetService::startResolver(AvahiIfIndex interface, AvahiProtocol protocol) {
+  AvahiClient* client = connection_ ? connection_->runningClient() : nullptr;
+  if (!client) return;
+  // Asking over IPv4 for IPv4 addresses and over IPv6 for IPv6 ones gets both families.
+  AvahiServiceResolver* resolver =
+      avahi_service_resolver_new(client, interface, protocol, name().c_str(), avahiType_.c_str(),
+                                 avahi_names::kDomain, protocol, AvahiLookupFlags(0), resolverCallback, this);
+  if (resolver) {
+    resolvers_.push_back(resolver);
+  } else {
+    lastError_ = avahi_client_errno(client);
+  }
 }
 
 void AvahiNetService::removeInstance(AvahiIfIndex interface, AvahiProtocol protocol) {
@@ -86,19 +103,8 @@ void AvahiNetService::resolveWithTimeout(std::chrono::milliseconds timeout) {
     timeoutTimer_ = 0;
     finishResolve(true);
   });
-  AvahiClient* client = connection_->runningClient();
-  if (!client) return;  // the daemon is pausing: it may answer in time
-  for (const auto& [interface, protocol] : instances_) {
-    // Asking over IPv4 for IPv4 addresses and over IPv6 for IPv6 ones gets both families.
-    AvahiServiceResolver* resolver =
-        avahi_service_resolver_new(client, interface, protocol, name().c_str(), avahiType_.c_str(),
-                                   avahi_names::kDomain, protocol, AvahiLookupFlags(0), resolverCallback, this);
-    if (resolver) {
-      resolvers_.push_back(resolver);
-    } else {
-      lastError_ = avahi_client_errno(client);
-    }
-  }
+  if (!connection_->runningClient()) return;  // the daemon is pausing: it may answer in time
+  for (const auto& [interface, protocol] : instances_) startResolver(interface, protocol);
   if (resolvers_.empty()) finishResolve(false);
 }
 
@@ -126,7 +132,11 @@ void AvahiNetService::resolverAnswered(AvahiServiceResolver* resolver, AvahiIfIn
   avahi_service_resolver_free(resolver);  // allowed inside its callback
   if (resolvers_.empty()) {
     finishResolve(false);
-  } else if (!found_.empty() && !graceTimer_) {
+  } else if (!graceTimer_ && std::any_of(found_.begin(), found_.end(),
+                                          [](const ServiceAddress& a) { return a.family() == AF_INET; })) {
+    // Agents listen on IPv4: once an IPv4 address is known the other answers get a short grace;
+    // with IPv6 ones only, the resolve waits for the rest (up to its time-out, which then delivers
+    // what was found).
     graceTimer_ = tasks_.loop().addTimer(kGraceAfterFirstAnswer, false, [this] {
       graceTimer_ = 0;
       finishResolve(false);

@@ -38,6 +38,8 @@ class AvahiNetService final : public loomkit::NetService {
   void die();
 
  private:
+  // Starts one resolver of the running resolve for the given instance (main thread).
+  void startResolver(AvahiIfIndex interface, AvahiProtocol protocol);
   static void resolverCallback(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiProtocol protocol,
                                AvahiResolverEvent event, const char* name, const char* type, const char* domain,
                                const char* hostName, const AvahiAddress* address, uint16_t port,
