@@ -13,6 +13,7 @@
 
 #include "catalog/AlbumData.h"
 #include "protocol/AddressRemoteComputer.h"
+#include "tools/fotelloctl/JsonText.h"
 #include "tools/fotelloctl/PeerCommand.h"
 #include "loomkit/io/Utf8.h"
 #include "loomkit/shared/Format.h"
@@ -21,64 +22,13 @@ namespace fotello {
 
 namespace {
 
-// The JSON text of a string: quotes, backslashes and control characters escaped, and every byte
-// that is not part of well-formed UTF-8 replaced by U+FFFD.
-std::string json(std::string_view text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-          if (c < 0x20 || c == 0x7f) out += loomkit::strprintf("\\u%04x", c);
-          else out += static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (length > 1 && i + length <= text.size() && loomkit::Utf8::isValid(text.data() + i, length)) {
-      out.append(text, i, length);
-      i += length;
-    } else {
-      out += "\\ufffd";
-      ++i;
-    }
-  }
-  return out + "\"";
-}
-
-std::string json(const std::optional<std::string_view>& text) { return text ? json(*text) : "null"; }
-std::string json(const std::optional<std::string>& text) { return text ? json(std::string_view(*text)) : "null"; }
-
-// The shortest decimal form that reads back as the same double; null for infinities and NaN.
-std::string json(double value) {
-  if (!std::isfinite(value)) return "null";
-  char text[64];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
+// Short names for the JSON texts of the values printed below.
+std::string json(std::string_view text) { return JsonText::string(text); }
+std::string json(const std::optional<std::string_view>& text) { return JsonText::optional(text); }
+std::string json(const std::optional<std::string>& text) { return JsonText::optional(text); }
+std::string json(double value) { return JsonText::number(value); }
 std::string json(const std::optional<double>& value) { return value ? json(*value) : "null"; }
-
-// "2001-01-01 00:01:40 UTC" for seconds since 2001-01-01 UTC.
-std::string dateText(double since2001) {
-  if (!std::isfinite(since2001)) return "(invalid date)";
-  time_t t = static_cast<time_t>(std::floor(since2001 + Roll::kReferenceDateSince1970));
-  struct tm parts;
-  char text[64];
-  if (!gmtime_r(&t, &parts) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) {
-    return loomkit::strprintf("%.0f seconds after 2001", since2001);
-  }
-  return text;
-}
+std::string dateText(double since2001) { return JsonText::dateText(since2001); }
 
 void printJSON(const AlbumData& catalog) {
   std::printf("{\"version\":%u,\"scanDate\":%s,\"photos\":[", AlbumData::kVersion, json(catalog.scanDate()).c_str());
