@@ -119,14 +119,6 @@ struct QVServerThread::ServedCatalog {
   std::shared_ptr<const Bytes> gzipped;
 };
 
-// A delegate call waiting for the main thread; cancelled by stop().
-struct QVServerThread::PendingReport {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;   // guarded by mutex
-  bool cancelled = false;  // guarded by mutex
-};
-
 QVServerThread::QVServerThread(int port, uint32_t bindAddress, loomkit::ConnectionServer::Limits limits)
     : bindAddress_(bindAddress),
       port_(port),
@@ -251,20 +243,14 @@ void QVServerThread::run() {
 }
 
 void QVServerThread::stop() {
-  std::set<std::shared_ptr<PendingReport>> pending;
   std::shared_ptr<loomkit::ServerListenSocket> socket;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    pending = pendingReports_;
     socket = listenSocket_;
     changed_.notify_all();
   }
-  for (const auto& report : pending) {
-    std::lock_guard lock(report->mutex);
-    report->cancelled = true;
-    report->done.notify_all();
-  }
+  mainThreadCalls_.cancelAll();
   // Ends the accepting thread's wait at once; the socket stays open until this object goes.
   if (socket && socket->isOpen()) ::shutdown(socket->fd(), SHUT_RD);
 }
@@ -277,35 +263,14 @@ bool QVServerThread::pause(std::chrono::milliseconds duration) {
 
 void QVServerThread::reportOnMainThread(std::function<void(QVServerThreadDelegate&)> fn) {
   QVServerThreadDelegate* delegate;
-  auto pending = std::make_shared<PendingReport>();
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || !delegate_) return;
     delegate = delegate_;
-    pendingReports_.insert(pending);
   }
-  loomkit::MainLoop* loop = loomkit::MainLoop::main();
-  if (!loop) {
-    fn(*delegate);
-  } else {
-    // performAndWait, except that stop() may end the wait: the destructor runs on the main thread
-    // and must not wait for connection threads that wait for it.
-    loop->post([pending, delegate, fn = std::move(fn)] {
-      {
-        std::lock_guard lock(pending->mutex);
-        if (pending->cancelled) return;
-      }
-      // Not cancelled: the object is alive, since it is destroyed on this same thread.
-      fn(*delegate);
-      std::lock_guard lock(pending->mutex);
-      pending->finished = true;
-      pending->done.notify_all();
-    });
-    std::unique_lock lock(pending->mutex);
-    pending->done.wait(lock, [&] { return pending->finished || pending->cancelled; });
-  }
-  std::lock_guard lock(mutex_);
-  pendingReports_.erase(pending);
+  // stop() may end the wait: the destructor runs on the main thread and must not wait for
+  // connection threads that wait for it.
+  mainThreadCalls_.performAndWait([fn = std::move(fn), delegate] { fn(*delegate); });
 }
 
 void QVServerThread::connectionWillStart() {

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,6 +21,7 @@
 #include "loomkit/http/ServerListenSocket.h"
 #include "loomkit/httpserver/ConnectionHandler.h"
 #include "loomkit/httpserver/ConnectionServer.h"
+#include "loomkit/shared/CancellableMainThreadCalls.h"
 
 namespace fotello {
 
@@ -86,7 +86,6 @@ class QVServerThread final : private loomkit::ConnectionHandler {
 
  private:
   struct ServedCatalog;
-  struct PendingReport;
 
   // ConnectionHandler, on connection threads.
   void connectionWillStart() override;
@@ -129,7 +128,8 @@ class QVServerThread final : private loomkit::ConnectionHandler {
   int port_;
   bool stopping_ = false;
   bool running_ = false;
-  std::set<std::shared_ptr<PendingReport>> pendingReports_;
+
+  loomkit::CancellableMainThreadCalls mainThreadCalls_;  // the delegate calls; cancelled by stop()
 
   // Declared last; the destructor ends it first, which closes every connection and waits for
   // its thread.

@@ -20,14 +20,6 @@ constexpr uint64_t kDefaultMinFreeDiskSpaceGB = 10;
 
 }  // namespace
 
-// A report waiting for the main thread; cancelled by stop().
-struct PullThread::PendingReport {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;   // guarded by mutex
-  bool cancelled = false;  // guarded by mutex
-};
-
 PullThread::PullThread(PhotoRetrieverFactory factory) : PullThread(std::move(factory), Timing{}) {}
 
 PullThread::PullThread(PhotoRetrieverFactory factory, Timing timing)
@@ -65,18 +57,12 @@ void PullThread::start() {
 }
 
 void PullThread::stop() {
-  std::set<std::shared_ptr<PendingReport>> pending;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    pending = pendingReports_;
   }
   changed_.notify_all();
-  for (const auto& report : pending) {
-    std::lock_guard lock(report->mutex);
-    report->cancelled = true;
-    report->done.notify_all();
-  }
+  mainThreadCalls_.cancelAll();
 }
 
 bool PullThread::stopping() const {
@@ -163,39 +149,14 @@ void PullThread::autoPhotoRetrieverPulled(uint64_t index, uint64_t total, const 
 
 bool PullThread::reportOnMainThread(std::function<void(PullThreadDelegate&)> fn) {
   PullThreadDelegate* delegate = delegate_;
-  auto pending = std::make_shared<PendingReport>();
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return false;
     if (!delegate) return true;
-    pendingReports_.insert(pending);
   }
-  bool finished = true;
-  loomkit::MainLoop* loop = loomkit::MainLoop::main();
-  if (!loop || loop->isMainThread()) {
-    fn(*delegate);
-  } else {
-    // performAndWait, except that stop() may end the wait: the destructor runs on the main thread
-    // and must not wait for a pull thread that waits for it.
-    loop->post([pending, delegate, fn = std::move(fn)] {
-      {
-        std::lock_guard lock(pending->mutex);
-        if (pending->cancelled) return;
-      }
-      // Not cancelled: the delegate is alive, since it is destroyed on this same thread after
-      // stopping this object.
-      fn(*delegate);
-      std::lock_guard lock(pending->mutex);
-      pending->finished = true;
-      pending->done.notify_all();
-    });
-    std::unique_lock lock(pending->mutex);
-    pending->done.wait(lock, [&] { return pending->finished || pending->cancelled; });
-    finished = pending->finished;
-  }
-  std::lock_guard lock(mutex_);
-  pendingReports_.erase(pending);
-  return finished;
+  // stop() may end the wait: the destructor runs on the main thread and must not wait for a pull
+  // thread that waits for it.
+  return mainThreadCalls_.performAndWait([fn = std::move(fn), delegate] { fn(*delegate); });
 }
 
 void PullThread::run() {

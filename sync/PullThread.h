@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "catalog/AlbumData.h"
+#include "loomkit/shared/CancellableMainThreadCalls.h"
 #include "loomkit/shared/Error.h"
 #include "protocol/AppConfig.h"
 #include "protocol/SavedComputer.h"
@@ -98,7 +99,6 @@ class PullThread final : public AutoSyncComputerListDelegate, public PhotoRetrie
   void autoPhotoRetrieverPulled(uint64_t index, uint64_t total, const AutoSyncComputer& computer) override;
 
  private:
-  struct PendingReport;
 
   // Sleeps until the to-do list has a peer and a local catalog is present; false once stopping.
   bool waitForWork();
@@ -135,7 +135,7 @@ class PullThread final : public AutoSyncComputerListDelegate, public PhotoRetrie
   bool restartRequested_ = false;
   std::vector<AutoSyncComputer> autoSyncComputersToProcess_;
   bool stopping_ = false;
-  std::set<std::shared_ptr<PendingReport>> pendingReports_;
+  loomkit::CancellableMainThreadCalls mainThreadCalls_;  // the reports; cancelled by stop()
 };
 
 }  // namespace fotello
