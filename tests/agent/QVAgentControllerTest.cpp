@@ -23,6 +23,7 @@
 #include "protocol/SyncComputerRecord.h"
 #include "tests/catalog/CatalogFixtures.h"
 #include "tests/support/NetServiceEvents.h"
+#include "tests/support/OffscreenApplication.h"
 #include "tests/support/TestSupport.h"
 
 using namespace std::chrono_literals;
@@ -421,24 +422,11 @@ TEST_F(QVAgentControllerTest, StatusLineOffTheMainThreadStopsTheProgram) {
 // answer of the platform is checked last.
 class QVAgentControllerStatusItemTest : public QVAgentControllerTest {
  protected:
-  static void SetUpTestSuite() {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static char runtime[] = "/tmp/fotello-qt-XXXXXX";
-    if (::mkdtemp(runtime)) ::setenv("XDG_RUNTIME_DIR", runtime, 1);
-    app_ = new QApplication(argc_, argv_);
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
+  static void SetUpTestSuite() { fotello::test::OffscreenApplication::start(); }
+  static void TearDownTestSuite() { fotello::test::OffscreenApplication::stop(); }
   static std::string firstMenuLine(fotello::StatusItem& item) {
     return item.menu().actions().value(0)->text().toStdString();
   }
-
-  static inline int argc_ = 1;
-  static inline char name_[] = "agent_tests";
-  static inline char* argv_[] = {name_, nullptr};
-  static inline QApplication* app_ = nullptr;
 };
 
 TEST_F(QVAgentControllerStatusItemTest, TheItemFollowsTheStatusLineAndTheVisibilityKey) {

@@ -13,20 +13,14 @@
 #include <QSystemTrayIcon>
 #include <cstdlib>
 
+#include "tests/support/OffscreenApplication.h"
+
 namespace {
 
 class StatusItemTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static char runtime[] = "/tmp/fotello-qt-XXXXXX";
-    if (::mkdtemp(runtime)) ::setenv("XDG_RUNTIME_DIR", runtime, 1);
-    app_ = new QApplication(argc_, argv_);
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
+  static void SetUpTestSuite() { fotello::test::OffscreenApplication::start(); }
+  static void TearDownTestSuite() { fotello::test::OffscreenApplication::stop(); }
 
   static QStringList menuLines(fotello::StatusItem& item) {
     QStringList lines;
@@ -35,11 +29,6 @@ class StatusItemTest : public ::testing::Test {
     }
     return lines;
   }
-
-  static inline int argc_ = 1;
-  static inline char name_[] = "agent_tests";
-  static inline char* argv_[] = {name_, nullptr};
-  static inline QApplication* app_ = nullptr;
 };
 
 TEST_F(StatusItemTest, MenuShowsTheStatusLineAndRunsItsCommands) {
